@@ -1,0 +1,7 @@
+#include "ports/files.h"
+
+namespace tarnu {
+
+char PathSeparator() { return '/'; }
+
+}  // namespace tarnu

@@ -1,0 +1,62 @@
+#pragma once
+
+// The database engine as the maintenance uses it: the small part of the DAO object model that
+// opens a database, walks and deletes its table definitions, runs an action statement and
+// compacts a file. Every failure is raised as tarnu::Error with the engine's number and German
+// description.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tarnu::dao {
+
+// Whole attribute values of a table definition that the maintenance compares against.
+constexpr std::int32_t dbAttachedTable = 0x40000000;  // link to a table of another engine file
+constexpr std::int32_t dbAttachedODBC = 0x20000000;   // link to an ODBC source
+constexpr std::int32_t dbAttachSavePWD = 0x00020000;  // a link that keeps its password
+
+// A snapshot of one table definition as the collection handed it out.
+struct TableDef {
+    std::string Name;
+    std::int32_t Attributes = 0;
+};
+
+// The live collection of a database's table definitions, in the engine's order. Walking it by
+// index while deleting shifts later entries down, so a single walk can skip entries.
+class TableDefs {
+public:
+    virtual ~TableDefs() = default;
+    virtual int Count() = 0;
+    // Raises when the index is outside 0 .. Count()-1.
+    virtual TableDef Item(int index) = 0;
+    // Removes the definition of that name; for a link only the link goes, never its source.
+    virtual void Delete(const std::string& name) = 0;
+};
+
+// An open database. Releasing the object closes it and drops its hold on the file.
+class Database {
+public:
+    virtual ~Database() = default;
+    // The collection is owned by the database and lives as long as it.
+    virtual dao::TableDefs& TableDefs() = 0;
+    // Runs one action statement (no fail-on-error option). Raises the engine's error when the
+    // statement cannot be run; nothing of a failed statement stays done.
+    virtual void Execute(const std::string& statement) = 0;
+};
+
+class DBEngine {
+public:
+    virtual ~DBEngine() = default;
+    // Opens shared and read-write; a bare name resolves against the current directory.
+    virtual std::unique_ptr<Database> OpenDatabase(const std::string& name) = 0;
+    // Writes a compacted copy of source at destination and leaves source as it was. Omitted
+    // arguments take the engine's defaults. password is a connect-style string (";pwd=...").
+    virtual void CompactDatabase(const std::string& source, const std::string& destination,
+                                 const std::optional<std::string>& locale = std::nullopt,
+                                 const std::optional<std::int32_t>& options = std::nullopt,
+                                 const std::optional<std::string>& password = std::nullopt) = 0;
+};
+
+}  // namespace tarnu::dao
