@@ -1,0 +1,76 @@
+#include "app/application.h"
+
+#include <exception>
+#include <new>
+
+namespace tarnu::app {
+
+ui::AppObject MakeAppObject(const std::string& executablePath, char separator) {
+    ui::AppObject app;
+    app.Title = ApplicationTitle;
+    const auto cut = executablePath.find_last_of(separator);
+    std::string file = executablePath;
+    if (cut != std::string::npos) {
+        file = executablePath.substr(cut + 1);
+        // A folder carries no trailing separator, except a root, which is nothing without it.
+        app.Path = executablePath.substr(0, cut);
+        if (app.Path.empty() || (app.Path.size() == 2 && app.Path[1] == ':')) {
+            app.Path += separator;
+        }
+    }
+    const auto dot = file.find_last_of('.');
+    app.EXEName = (dot == std::string::npos || dot == 0) ? file : file.substr(0, dot);
+    return app;
+}
+
+std::string UncaughtErrorText(const Error& error) {
+    return "Laufzeitfehler '" + std::to_string(error.number()) + "':\n\n" + error.description();
+}
+
+Application::Application(ui::UiPlatform& ui, ui::MessageBoxes& boxes) : ui_(ui), boxes_(boxes) {}
+
+void Application::MsgBox(const std::string& text, int style, const std::string& title) {
+    boxes_.Show(text, style, title.empty() ? std::string(ApplicationTitle) : title);
+}
+
+void Application::RunHandler(const std::function<void()>& handler) {
+    if (ended_) {
+        return;
+    }
+    // Anything that is not already one of our errors is mapped to the platform's nearest error,
+    // so that the user sees a number and a text and the program still ends in order.
+    Error uncaught(err::InternalError);
+    try {
+        handler();
+        return;
+    } catch (const Error& e) {
+        uncaught = e;
+    } catch (const std::bad_alloc&) {
+        uncaught = Error(err::OutOfMemory);
+    } catch (const std::exception& e) {
+        uncaught = Error(err::InternalError, std::string("Interner Fehler: ") + e.what());
+    }
+    if (ended_) {
+        return;
+    }
+    MsgBox(UncaughtErrorText(uncaught), ui::vbCritical);
+    End(1);
+}
+
+void Application::WindowLoaded() { ++loaded_; }
+
+void Application::WindowUnloaded() {
+    if (loaded_ > 0 && --loaded_ == 0) {
+        End(0);
+    }
+}
+
+void Application::End(int exitCode) {
+    if (ended_) {
+        return;
+    }
+    ended_ = true;
+    ui_.Quit(exitCode);
+}
+
+}  // namespace tarnu::app

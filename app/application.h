@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "ports/error.h"
+#include "ports/ui.h"
+
+namespace tarnu::app {
+
+inline constexpr const char* ApplicationTitle = "TARNU-System-Tool";
+
+// Splits the path of the running executable into the application object's folder and name.
+ui::AppObject MakeAppObject(const std::string& executablePath, char separator);
+
+// The text of the platform's standard message for an error that no handler caught.
+std::string UncaughtErrorText(const Error& error);
+
+// The runtime every window relies on: message boxes with the application title as default,
+// the program's lifetime (it ends when its last window closes) and the error model (an error
+// escaping an event handler is shown and ends the program).
+class Application {
+public:
+    Application(ui::UiPlatform& ui, ui::MessageBoxes& boxes);
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    ui::UiPlatform& Ui() { return ui_; }
+    const ui::AppObject& App() { return ui_.App(); }
+
+    // An empty title gives the application title.
+    void MsgBox(const std::string& text, int style, const std::string& title = "");
+
+    // Runs one event handler. An error that leaves it shows the standard message and ends the
+    // program; once the program has ended, further events are dropped.
+    void RunHandler(const std::function<void()>& handler);
+    bool Ended() const { return ended_; }
+    int Run() { return ui_.Run(); }
+
+    // Kept by the windows: the program ends when the last loaded one unloads.
+    void WindowLoaded();
+    void WindowUnloaded();
+    int LoadedWindows() const { return loaded_; }
+
+private:
+    void End(int exitCode);
+
+    ui::UiPlatform& ui_;
+    ui::MessageBoxes& boxes_;
+    int loaded_ = 0;
+    bool ended_ = false;
+};
+
+}  // namespace tarnu::app

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/application.h"
+#include "app/main_form.h"
+#include "ports/ui.h"
+
+namespace tarnu::app {
+
+// What the program needs of the platform, handed in once at start.
+struct Ports {
+    ui::UiPlatform& ui;
+    ui::MessageBoxes& boxes;
+};
+
+// The whole program: the application runtime, its windows and the actions behind the buttons.
+class SystemTool {
+public:
+    explicit SystemTool(Ports ports);
+    // Shows the main window and runs until the last window is closed; returns the exit code.
+    int Run();
+
+    Application& App() { return app_; }
+    MainForm& Form1() { return form1_; }
+
+private:
+    MainFormActions Actions();
+
+    Ports ports_;
+    Application app_;
+    MainForm form1_;
+};
+
+}  // namespace tarnu::app

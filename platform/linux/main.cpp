@@ -1,0 +1,17 @@
+// The Linux program: Qt for windows and dialogs, our own layers for the rest.
+
+#include <QApplication>
+
+#include "app/application.h"
+#include "app/system_tool.h"
+#include "platform/linux/qt/qt_ui.h"
+#include "ports/files.h"
+
+int main(int argc, char** argv) {
+    QApplication qapp(argc, argv);
+    tarnu::qt::QtUiPlatform ui(tarnu::app::MakeAppObject(
+        QCoreApplication::applicationFilePath().toStdString(), tarnu::PathSeparator()));
+    tarnu::qt::QtMessageBoxes boxes;
+    tarnu::app::SystemTool tool({ui, boxes});
+    return tool.Run();
+}

@@ -1,0 +1,68 @@
+#include "platform/linux/qt/qt_ui.h"
+
+#include <QApplication>
+#include <QEvent>
+
+#include "platform/linux/qt/qt_window.h"
+
+// The artwork is compiled into a static library, whose resource initialiser the linker would
+// otherwise drop.
+static void InitTarnuResources() { Q_INIT_RESOURCE(resources); }
+
+namespace tarnu::qt {
+
+std::unique_ptr<QMessageBox> BuildMessageBox(const std::string& text, int style,
+                                             const std::string& title) {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    if (style == ui::vbCritical) {
+        icon = QMessageBox::Critical;
+    } else if (style == ui::vbInformation) {
+        icon = QMessageBox::Information;
+    }
+    auto box = std::make_unique<QMessageBox>(icon, QString::fromStdString(title),
+                                             QString::fromStdString(text), QMessageBox::Ok);
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowModality(Qt::ApplicationModal);
+    return box;
+}
+
+void QtMessageBoxes::Show(const std::string& text, int style, const std::string& title) {
+    BuildMessageBox(text, style, title)->exec();
+}
+
+QtUiPlatform::QtUiPlatform(ui::AppObject app) : app_(std::move(app)) {
+    InitTarnuResources();
+    // The program's end is decided by its own windows, not by Qt's idea of the last window.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationDisplayName(QString());
+}
+
+QtUiPlatform::~QtUiPlatform() {
+    // Windows unloaded or ended with the program are deleted late; do it before Qt goes.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+std::unique_ptr<ui::NativeWindow> QtUiPlatform::MakeWindow(const ui::WindowSpec& spec,
+                                                           ui::WindowEvents& events) {
+    return std::make_unique<QtWindow>(spec, events);
+}
+
+int QtUiPlatform::Run() {
+    if (quitRequested_) {
+        return exitCode_;
+    }
+    running_ = true;
+    const int code = QApplication::exec();
+    running_ = false;
+    return code;
+}
+
+void QtUiPlatform::Quit(int exitCode) {
+    quitRequested_ = true;
+    exitCode_ = exitCode;
+    if (running_) {
+        QCoreApplication::exit(exitCode);
+    }
+}
+
+}  // namespace tarnu::qt

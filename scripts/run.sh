@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds, prepares a demo program folder and starts the tool in it.
+#   scripts/run.sh [DEMO_FOLDER]      (default: build/demo)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh default >/dev/null
+
+demo=${1:-build/demo}
+mkdir -p "$demo"
+demo=$(cd "$demo" && pwd)
+if [ -x build/bin/tarnu-db ]; then
+  # A fresh set of the four databases each time, with links, temporary tables and dead rows.
+  rm -f "$demo"/*.mdb "$demo"/*.mde "$demo"/*.srv
+  build/bin/tarnu-db demo "$demo"
+fi
+# The tool works on the folder it lies in, so it is put there.
+cp build/bin/tarnu-system-tool "$demo/"
+
+echo "Demo program folder: $demo"
+ls -l "$demo"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  cat <<MSG
+
+No display is available, so the window cannot be shown here. To use the tool:
+  - on a desktop:         cd "$demo" && ./tarnu-system-tool
+  - on a virtual display: cd "$demo" && xvfb-run -a ./tarnu-system-tool
+    (xvfb is installed; take a screenshot with "import -window root shot.png" from
+    imagemagick, or use x11vnc to look at it)
+MSG
+  exit 0
+fi
+cd "$demo"
+exec ./tarnu-system-tool

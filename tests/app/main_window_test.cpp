@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/main_form.h"
+#include "platform/linux/qt/qt_ui.h"
+#include "platform/linux/qt/qt_window.h"
+#include "tests/support/qt/qt_test_util.h"
+#include "tests/support/recording_message_boxes.h"
+
+namespace tarnu::test {
+namespace {
+
+class MainWindow : public ::testing::Test {
+protected:
+    MainWindow()
+        : ui(app::MakeAppObject("/opt/tarnu/tarnu-system-tool", '/')),
+          app(ui, boxes),
+          form(app, app::MainFormActions{[this] { Compact(); }, [this] { ++updates; },
+                                         [this] { ++switches; }}) {
+        form.Show();
+        window = VisibleWindow("Form1");
+    }
+    ~MainWindow() override {
+        form.Unload();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    template <typename T = QWidget>
+    T* Control(const char* name) {
+        return window->findChild<T*>(QLatin1String(name));
+    }
+
+    void Compact() {
+        ++compactions;
+        busyDuringCompaction = window->cursor().shape() == Qt::WaitCursor;
+        if (compactionError) {
+            throw *compactionError;
+        }
+    }
+
+    RecordingQtUi ui;
+    RecordingMessageBoxes boxes;
+    app::Application app;
+    app::MainForm form;
+    QWidget* window = nullptr;
+    int compactions = 0;
+    int updates = 0;
+    int switches = 0;
+    bool busyDuringCompaction = false;
+    std::optional<Error> compactionError;
+};
+
+TEST_F(MainWindow, FrameIsSmallFixedWhiteAndOutOfTheTaskbar) {
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "Tarnu-System-Tool");
+    EXPECT_EQ(window->size(), QSize(202, 213));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the user must not resize it";
+    const auto flags = window->windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool) << "tool windows stay out of the taskbar";
+    EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_FALSE(window->windowIcon().isNull());
+}
+
+TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
+    struct Expected {
+        const char* name;
+        QRect geometry;
+        const char* caption;
+    };
+    const std::vector<Expected> expected = {
+        {"Command1", QRect(8, 88, 185, 33), "Programmdateien komprimieren"},
+        {"pb_Workstationupdate", QRect(8, 128, 185, 33), "Workstationupdate"},
+        {"Sich_aus", QRect(8, 168, 185, 33), "Sicherheitswarung bei Access 2003 ausschalten"},
+    };
+    for (const auto& e : expected) {
+        auto* b = Control<QPushButton>(e.name);
+        ASSERT_NE(b, nullptr) << e.name;
+        EXPECT_EQ(b->geometry(), e.geometry) << e.name;
+        EXPECT_EQ(b->text().toStdString(), e.caption);
+    }
+    auto* picture = Control<QLabel>("Picture1");
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->geometry(), QRect(16, 8, 179, 73));
+    EXPECT_EQ(picture->pixmap().size(), QSize(159, 57)) << "the banner must be loaded";
+}
+
+TEST_F(MainWindow, TabOrderFollowsTheTabIndices) {
+    std::vector<std::string> order;
+    QWidget* w = Control("Command1");
+    for (int i = 0; i < 4; ++i) {
+        order.push_back(w->objectName().toStdString());
+        do {
+            w = w->nextInFocusChain();
+        } while (!(w->focusPolicy() & Qt::TabFocus));
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"Command1", "pb_Workstationupdate", "Picture1",
+                                               "Sich_aus"}));
+    EXPECT_EQ(w->objectName(), "Command1") << "the cycle closes";
+}
+
+TEST_F(MainWindow, SpaceBarRightAfterStartRunsTheCompactionUnderAWaitCursor) {
+    QWidget* focused = window->focusWidget();
+    ASSERT_NE(focused, nullptr);
+    EXPECT_EQ(focused->objectName(), "Command1");
+    QTest::keyClick(focused, Qt::Key_Space);
+    EXPECT_EQ(compactions, 1);
+    EXPECT_EQ(updates + switches, 0);
+    EXPECT_TRUE(busyDuringCompaction);
+    EXPECT_NE(window->cursor().shape(), Qt::WaitCursor) << "the wait cursor must go again";
+}
+
+TEST_F(MainWindow, EachButtonStartsItsOwnAction) {
+    QTest::mouseClick(Control("pb_Workstationupdate"), Qt::LeftButton);
+    QTest::mouseClick(Control("Sich_aus"), Qt::LeftButton);
+    QTest::mouseClick(Control("Sich_aus"), Qt::LeftButton);
+    EXPECT_EQ(compactions, 0);
+    EXPECT_EQ(updates, 1);
+    EXPECT_EQ(switches, 2);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(MainWindow, CaptionsAreWhollyReadable) {
+    for (const char* name : {"Command1", "pb_Workstationupdate", "Sich_aus"}) {
+        auto* b = Control<qt::WrapButton>(name);
+        ASSERT_NE(b, nullptr) << name;
+        const QFont f = b->CaptionFont();
+        const QFontMetrics fm(f);
+        const QRect room = b->CaptionRect();
+        const QRect need =
+            fm.boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, b->text());
+        EXPECT_TRUE(room.contains(need)) << name;
+        EXPECT_GE(QFontInfo(f).pixelSize(), 9) << name << ": too small to read";
+        // Wrapping may only happen between words.
+        for (const QString& word : b->text().split(' ')) {
+            EXPECT_LE(fm.horizontalAdvance(word), room.width()) << name;
+        }
+    }
+    // The long caption cannot stand on one line in this button; it must wrap, not be cut.
+    auto* longest = Control<qt::WrapButton>("Sich_aus");
+    const QFontMetrics fm(longest->CaptionFont());
+    EXPECT_GT(fm.boundingRect(longest->CaptionRect(), Qt::AlignCenter | Qt::TextWordWrap,
+                              longest->text())
+                  .height(),
+              fm.height());
+}
+
+TEST_F(MainWindow, ErrorEscapingAClickIsShownAndEndsTheProgram) {
+    compactionError = Error(3024, "Die Datei 'KDL.mdb' wurde nicht gefunden.");
+    QTest::mouseClick(Control("Command1"), Qt::LeftButton);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text,
+              "Laufzeitfehler '3024':\n\nDie Datei 'KDL.mdb' wurde nicht gefunden.");
+    EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
+    EXPECT_EQ(boxes.boxes[0].title, "TARNU-System-Tool");
+    EXPECT_EQ(ui.quits, std::vector<int>{1});
+    // Once ended, the program does nothing more.
+    QTest::mouseClick(Control("Sich_aus"), Qt::LeftButton);
+    EXPECT_EQ(switches, 0);
+}
+
+TEST_F(MainWindow, MessageBoxesCarryTheApplicationTitleWhenGivenNone) {
+    app.MsgBox("Dateien wurden erfolgreich kopiert!", ui::vbInformation);
+    app.MsgBox("Die Programmdateien wurden erfolgreich komprimiert!", ui::vbInformation, "Tarnu");
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[0].title, "TARNU-System-Tool");
+    EXPECT_EQ(boxes.boxes[1].title, "Tarnu");
+}
+
+TEST(QtMessageBox, StyleChoosesTheIconAndThereIsOnlyOk) {
+    const std::vector<std::pair<int, QMessageBox::Icon>> styles = {
+        {ui::vbOKOnly, QMessageBox::NoIcon},
+        {ui::vbCritical, QMessageBox::Critical},
+        {ui::vbInformation, QMessageBox::Information},
+    };
+    for (const auto& [style, icon] : styles) {
+        auto box = qt::BuildMessageBox("Zeile 1\nÄnderung", style, "Tarnu");
+        EXPECT_EQ(box->icon(), icon) << style;
+        EXPECT_EQ(box->text(), QString::fromUtf8("Zeile 1\nÄnderung"));
+        EXPECT_EQ(box->windowTitle(), "Tarnu");
+        EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+        EXPECT_EQ(box->textFormat(), Qt::PlainText) << "texts are never markup";
+    }
+}
+
+}  // namespace
+}  // namespace tarnu::test
