@@ -21,6 +21,8 @@ constexpr std::int32_t dbAttachSavePWD = 0x00020000;  // a link that keeps its p
 struct TableDef {
     std::string Name;
     std::int32_t Attributes = 0;
+    std::string Connect;          // a link's connection: ";DATABASE=path" or "ODBC;..."
+    std::string SourceTableName;  // the linked table's name in its source; "" for local tables
 };
 
 // The live collection of a database's table definitions, in the engine's order. Walking it by

@@ -1,0 +1,521 @@
+#include "engine/engine.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <type_traits>
+#include <variant>
+
+#include "engine/connect.h"
+#include "engine/errors.h"
+#include "engine/file_hold.h"
+#include "engine/format.h"
+#include "engine/jet_compile.h"
+#include "engine/jet_functions.h"
+#include "engine/jet_sql.h"
+#include "engine/names.h"
+#include "engine/password.h"
+#include "engine/sqlite.h"
+
+namespace tarnu::engine {
+
+namespace {
+
+constexpr std::int32_t kLinkFlags = dao::dbAttachedTable | dao::dbAttachedODBC;
+constexpr std::size_t kMaxPasswordLength = 20;
+
+// DAO's CompactDatabase options: dbEncrypt 2, dbDecrypt 4 and the dbVersion flags.
+constexpr std::int32_t kDbEncrypt = 2;
+constexpr std::int32_t kKnownCompactOptions = 1 | 2 | 4 | 8 | 16 | 32 | 64;
+
+class CatalogTableDefs final : public dao::TableDefs {
+  public:
+    explicit CatalogTableDefs(Database::State& db) : db_(db) {}
+    int Count() override;
+    dao::TableDef Item(int index) override;
+    void Delete(const std::string& name) override;
+
+  private:
+    Database::State& db_;
+};
+
+}  // namespace
+
+struct Database::State {
+    std::string path;
+    // Declared before the connection so that it is released after it: the hold must outlive
+    // every SQLite handle of the file.
+    std::unique_ptr<FileHold> hold;
+    std::unique_ptr<Connection> connection;
+    CatalogTableDefs tableDefs{*this};
+    bool inTransaction = false;
+};
+
+namespace {
+
+using State = Database::State;
+
+struct CatalogEntry {
+    dao::TableDef def;
+    bool IsLink() const { return (def.Attributes & kLinkFlags) != 0; }
+};
+
+std::int32_t ToAttributes(std::int64_t stored) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(stored));
+}
+
+std::optional<CatalogEntry> FindEntry(const Connection& c, const std::string& name) {
+    Statement q(c,
+                "SELECT name, attributes, connect, source_table FROM tarnu_catalog "
+                "WHERE name = ?1 COLLATE NOCASE");
+    q.Bind(1, Value::Text(name));
+    if (!q.Step()) {
+        return std::nullopt;
+    }
+    CatalogEntry e;
+    e.def.Name = q.Text(0);
+    e.def.Attributes = ToAttributes(q.Int(1));
+    e.def.Connect = q.Text(2);
+    e.def.SourceTableName = q.Text(3);
+    return e;
+}
+
+bool SqliteTableExists(const Connection& c, const std::string& name) {
+    Statement q(c, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+    q.Bind(1, Value::Text(name));
+    return q.Step();
+}
+
+// Runs body as one unit: a transaction of its own, or a savepoint inside the caller's
+// transaction. On any error nothing of body stays done.
+template <class Body>
+void Atomically(State& db, Body&& body) {
+    Connection& c = *db.connection;
+    c.Exec(db.inTransaction ? "SAVEPOINT tarnu_statement" : "BEGIN IMMEDIATE");
+    try {
+        body();
+        c.Exec(db.inTransaction ? "RELEASE tarnu_statement" : "COMMIT");
+    } catch (...) {
+        if (db.inTransaction) {
+            sqlite3_exec(c.handle(), "ROLLBACK TO tarnu_statement; RELEASE tarnu_statement",
+                         nullptr, nullptr, nullptr);
+        } else {
+            sqlite3_exec(c.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        throw;
+    }
+}
+
+// Reads happen in a transaction too, so the catalog and the rows agree with each other.
+template <class Body>
+void Reading(State& db, Body&& body) {
+    if (db.inTransaction) {
+        body();
+        return;
+    }
+    Connection& c = *db.connection;
+    c.Exec("BEGIN");
+    try {
+        body();
+        c.Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(c.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+// The local table a statement works on, with its fields.
+jetsql::TableShape LocalTable(const Connection& c, const std::string& name) {
+    std::optional<CatalogEntry> entry = FindEntry(c, name);
+    if (!entry) {
+        throw MakeError(jet::TableNotFound, name);
+    }
+    if (entry->IsLink()) {
+        throw MakeError(jet::LinkedTableStatement, entry->def.Name);
+    }
+    jetsql::TableShape shape;
+    shape.name = entry->def.Name;
+    Statement q(c, "SELECT name FROM pragma_table_info(?1) ORDER BY cid");
+    q.Bind(1, Value::Text(shape.name));
+    while (q.Step()) {
+        shape.columns.push_back(q.Text(0));
+    }
+    if (shape.columns.empty()) {
+        // The catalog names a table that the file does not hold.
+        throw MakeError(jet::CorruptDatabase, c.path());
+    }
+    return shape;
+}
+
+void RunCompiled(const Connection& c, const jetsql::Compiled& compiled) {
+    Statement s(c, compiled.sql);
+    for (std::size_t i = 0; i < compiled.params.size(); ++i) {
+        s.Bind(static_cast<int>(i + 1), compiled.params[i]);
+    }
+    while (s.Step()) {
+    }
+}
+
+void CheckNewTableName(const Connection& c, const std::string& name) {
+    if (!IsValidName(name) || IsReservedTableName(name)) {
+        throw MakeError(jet::InvalidName, name);
+    }
+    if (FindEntry(c, name) || SqliteTableExists(c, name)) {
+        throw MakeError(jet::TableExists, name);
+    }
+}
+
+void RemoveDefinition(State& db, const std::string& name, std::int32_t notFound) {
+    Atomically(db, [&] {
+        const Connection& c = *db.connection;
+        std::optional<CatalogEntry> entry = FindEntry(c, name);
+        if (!entry) {
+            throw notFound == jet::ItemNotFound ? MakeError(notFound) : MakeError(notFound, name);
+        }
+        Statement del(c, "DELETE FROM tarnu_catalog WHERE name = ?1");
+        del.Bind(1, Value::Text(entry->def.Name));
+        del.Step();
+        // A link is a catalog entry only: its source is never touched.
+        if (!entry->IsLink() && SqliteTableExists(c, entry->def.Name)) {
+            RunCompiled(c, {"DROP TABLE " + jetsql::QuoteName(entry->def.Name), {}});
+        }
+    });
+}
+
+int CatalogTableDefs::Count() {
+    Statement q(*db_.connection, "SELECT count(*) FROM tarnu_catalog");
+    q.Step();
+    return static_cast<int>(q.Int(0));
+}
+
+dao::TableDef CatalogTableDefs::Item(int index) {
+    if (index < 0) {
+        throw MakeError(jet::ItemNotFound);
+    }
+    Statement q(*db_.connection,
+                "SELECT name, attributes, connect, source_table FROM tarnu_catalog "
+                "ORDER BY name COLLATE NOCASE LIMIT 1 OFFSET ?1");
+    q.Bind(1, Value::Integer(index));
+    if (!q.Step()) {
+        throw MakeError(jet::ItemNotFound);
+    }
+    dao::TableDef def;
+    def.Name = q.Text(0);
+    def.Attributes = ToAttributes(q.Int(1));
+    def.Connect = q.Text(2);
+    def.SourceTableName = q.Text(3);
+    return def;
+}
+
+void CatalogTableDefs::Delete(const std::string& name) {
+    RemoveDefinition(db_, name, jet::ItemNotFound);
+}
+
+// Checks that an opened file has the engine's tables and, when it is protected, that the
+// password fits. Errors of SQLite here mean the file is damaged.
+void Admit(const Connection& c, const std::string& password) {
+    std::optional<std::string> stored;
+    try {
+        Statement catalog(c,
+                          "SELECT name, attributes, connect, source_table FROM tarnu_catalog "
+                          "LIMIT 0");
+        catalog.Step();
+        Statement meta(c, "SELECT value FROM tarnu_meta WHERE key = 'pwd'");
+        if (meta.Step()) {
+            stored = meta.Text(0);
+        }
+    } catch (const tarnu::Error& e) {
+        if (e.number() == jet::Reserved) {
+            throw MakeError(jet::CorruptDatabase, c.path());
+        }
+        throw;
+    }
+    if (!stored) {
+        return;
+    }
+    if (password.empty()) {
+        throw MakeError(jet::NotValidPassword);
+    }
+    switch (VerifyPassword(password, *stored)) {
+        case PasswordCheck::Match:
+            return;
+        case PasswordCheck::Mismatch:
+            throw MakeError(jet::NotValidPassword);
+        case PasswordCheck::Malformed:
+            throw MakeError(jet::CorruptDatabase, c.path());
+    }
+}
+
+void CheckPasswordText(const std::string& password) {
+    if (password.size() > kMaxPasswordLength || password.find('\0') != std::string::npos) {
+        throw MakeError(jet::InvalidArgument);
+    }
+}
+
+std::unique_ptr<Database> Open(const std::string& name, bool exclusive, bool readOnly,
+                               const std::string& connect) {
+    auto state = std::make_unique<State>();
+    state->path = AbsolutePath(name);
+    state->hold = std::make_unique<FileHold>(
+        state->path, exclusive ? FileHold::Mode::Exclusive : FileHold::Mode::Shared);
+    // Only a file that shows our header is handed to SQLite, so a foreign file is never
+    // written to, not even by a journal rollback.
+    state->hold->CheckFormat();
+    state->connection = std::make_unique<Connection>(state->path, readOnly);
+    RegisterJetFunctions(state->connection->handle());
+    Admit(*state->connection, PasswordOf(connect));
+    return std::make_unique<Database>(std::move(state));
+}
+
+// Creates path only if nothing is there, so that no existing file is ever overwritten.
+void CreateExclusively(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == EEXIST) {
+            throw MakeError(jet::DatabaseExists);
+        }
+        RaiseOpenError(path, errno);
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+// --- Database
+
+Database::Database(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+Database::~Database() = default;
+
+dao::TableDefs& Database::TableDefs() {
+    return state_->tableDefs;
+}
+
+const std::string& Database::Name() const {
+    return state_->path;
+}
+
+void Database::Execute(const std::string& statement) {
+    jetsql::Statement parsed = jetsql::Parse(statement);
+    if (std::holds_alternative<jetsql::Select>(parsed)) {
+        throw MakeError(jet::CannotExecuteSelect);
+    }
+    State& db = *state_;
+    const Connection& c = *db.connection;
+    Atomically(db, [&] {
+        std::visit(
+            [&](const auto& s) {
+                using T = std::decay_t<decltype(s)>;
+                if constexpr (std::is_same_v<T, jetsql::CreateTable>) {
+                    CheckNewTableName(c, s.table);
+                    RunCompiled(c, {jetsql::CompileCreate(s), {}});
+                    Statement add(c, "INSERT INTO tarnu_catalog (name, attributes) VALUES (?1, 0)");
+                    add.Bind(1, Value::Text(s.table));
+                    add.Step();
+                } else if constexpr (std::is_same_v<T, jetsql::DropTable>) {
+                    RemoveDefinition(db, s.table, jet::TableDoesNotExist);
+                } else if constexpr (std::is_same_v<T, jetsql::Insert>) {
+                    RunCompiled(c, jetsql::CompileInsert(s, LocalTable(c, s.table)));
+                } else if constexpr (std::is_same_v<T, jetsql::Delete>) {
+                    RunCompiled(c, jetsql::CompileDelete(s, LocalTable(c, s.table)));
+                }
+            },
+            parsed);
+    });
+}
+
+void Database::LinkTable(const dao::TableDef& link) {
+    std::int32_t kind = link.Attributes & kLinkFlags;
+    if ((kind != dao::dbAttachedTable && kind != dao::dbAttachedODBC) || link.Connect.empty() ||
+        link.SourceTableName.empty()) {
+        throw MakeError(jet::InvalidArgument);
+    }
+    if (kind == dao::dbAttachedODBC) {
+        if (link.Connect.size() < 5 || !SameName(link.Connect.substr(0, 5), "ODBC;")) {
+            throw MakeError(jet::InvalidArgument);
+        }
+    } else {
+        // Jet looks at the source when a link is made, not when it is removed.
+        std::optional<std::string> file = ConnectValue(link.Connect, "database");
+        if (!file || file->empty()) {
+            throw MakeError(jet::InvalidArgument);
+        }
+        std::unique_ptr<Database> source = Open(*file, false, true, link.Connect);
+        if (!FindEntry(*source->state_->connection, link.SourceTableName)) {
+            throw MakeError(jet::ObjectNotFound, link.SourceTableName);
+        }
+    }
+    State& db = *state_;
+    Atomically(db, [&] {
+        const Connection& c = *db.connection;
+        CheckNewTableName(c, link.Name);
+        Statement add(c,
+                      "INSERT INTO tarnu_catalog (name, attributes, connect, source_table) "
+                      "VALUES (?1, ?2, ?3, ?4)");
+        add.Bind(1, Value::Text(link.Name));
+        add.Bind(2, Value::Integer(link.Attributes));
+        add.Bind(3, Value::Text(link.Connect));
+        add.Bind(4, Value::Text(link.SourceTableName));
+        add.Step();
+    });
+}
+
+void Database::ForEachRow(
+    const std::string& select,
+    const std::function<void(const std::vector<std::string>&, const std::vector<Value>&)>& onRow) {
+    jetsql::Statement parsed = jetsql::Parse(select);
+    const auto* query = std::get_if<jetsql::Select>(&parsed);
+    if (!query) {
+        throw MakeError(jet::InvalidOperation);
+    }
+    State& db = *state_;
+    const Connection& c = *db.connection;
+    Reading(db, [&] {
+        jetsql::Compiled compiled = jetsql::CompileSelect(*query, LocalTable(c, query->table));
+        Statement s(c, compiled.sql);
+        for (std::size_t i = 0; i < compiled.params.size(); ++i) {
+            s.Bind(static_cast<int>(i + 1), compiled.params[i]);
+        }
+        std::vector<std::string> fields;
+        for (int i = 0; i < s.ColumnCount(); ++i) {
+            fields.push_back(s.ColumnName(i));
+        }
+        std::vector<Value> row(fields.size());
+        while (s.Step()) {
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                row[i] = s.Column(static_cast<int>(i));
+            }
+            onRow(fields, row);
+        }
+    });
+}
+
+Recordset Database::OpenRecordset(const std::string& select) {
+    Recordset rs;
+    ForEachRow(select, [&](const std::vector<std::string>& fields, const std::vector<Value>& row) {
+        if (rs.Fields.empty()) {
+            rs.Fields = fields;
+        }
+        rs.Rows.push_back(row);
+    });
+    return rs;
+}
+
+void Database::BeginTrans() {
+    if (state_->inTransaction) {
+        throw MakeError(jet::InvalidOperation);
+    }
+    state_->connection->Exec("BEGIN IMMEDIATE");
+    state_->inTransaction = true;
+}
+
+void Database::CommitTrans() {
+    if (!state_->inTransaction) {
+        throw MakeError(jet::NoTransaction);
+    }
+    // A commit that fails leaves the transaction open, to be committed again or rolled back.
+    state_->connection->Exec("COMMIT");
+    state_->inTransaction = false;
+}
+
+void Database::Rollback() {
+    if (!state_->inTransaction) {
+        throw MakeError(jet::NoTransaction);
+    }
+    state_->inTransaction = false;
+    state_->connection->Exec("ROLLBACK");
+}
+
+// --- Engine
+
+std::unique_ptr<dao::Database> Engine::OpenDatabase(const std::string& name) {
+    return Open(name, false, false, "");
+}
+
+std::unique_ptr<Database> Engine::OpenDatabase(const std::string& name, bool exclusive,
+                                               bool readOnly, const std::string& connect) {
+    return Open(name, exclusive, readOnly, connect);
+}
+
+std::unique_ptr<Database> Engine::CreateDatabase(const std::string& name,
+                                                 const std::string& connect) {
+    std::string password = PasswordOf(connect);
+    CheckPasswordText(password);
+    std::string path = AbsolutePath(name);
+    CreateExclusively(path);
+    try {
+        auto state = std::make_unique<State>();
+        state->path = path;
+        state->hold = std::make_unique<FileHold>(path, FileHold::Mode::Shared);
+        state->connection = std::make_unique<Connection>(path, false);
+        RegisterJetFunctions(state->connection->handle());
+        InitializeFile(*state->connection, password.empty() ? "" : HashPassword(password));
+        return std::make_unique<Database>(std::move(state));
+    } catch (...) {
+        ::unlink(path.c_str());
+        throw;
+    }
+}
+
+void Engine::CompactDatabase(const std::string& source, const std::string& destination,
+                             const std::optional<std::string>& locale,
+                             const std::optional<std::int32_t>& options,
+                             const std::optional<std::string>& password) {
+    if (options && ((*options & ~kKnownCompactOptions) != 0 || (*options & kDbEncrypt) != 0)) {
+        throw MakeError(jet::InvalidArgument);
+    }
+    std::optional<std::string> newPassword;
+    if (locale) {
+        newPassword = ConnectValue(*locale, "pwd");
+        if (newPassword) {
+            CheckPasswordText(*newPassword);
+        }
+    }
+    std::string from = AbsolutePath(source);
+    std::string to = AbsolutePath(destination);
+
+    // The only hold on the source: no one opens it while it is copied, and nothing copies it
+    // while someone has it open.
+    FileHold hold(from, FileHold::Mode::Exclusive);
+    hold.CheckFormat();
+    {
+        // Opened read-write so that SQLite can roll back what a crashed writer left half done;
+        // the compaction itself only reads.
+        Connection sourceDb(from, false);
+        Admit(sourceDb, PasswordOf(password));
+
+        CreateExclusively(to);
+        try {
+            Statement vacuum(sourceDb, "VACUUM INTO ?1");
+            vacuum.Bind(1, Value::Text(to));
+            vacuum.Step();
+        } catch (...) {
+            ::unlink(to.c_str());
+            throw;
+        }
+    }
+    if (newPassword) {
+        try {
+            Connection copy(to, false);
+            copy.Exec("DELETE FROM tarnu_meta WHERE key = 'pwd'");
+            if (!newPassword->empty()) {
+                Statement add(copy, "INSERT INTO tarnu_meta (key, value) VALUES ('pwd', ?1)");
+                add.Bind(1, Value::Text(HashPassword(*newPassword)));
+                add.Step();
+            }
+        } catch (...) {
+            ::unlink(to.c_str());
+            throw;
+        }
+    }
+}
+
+std::unique_ptr<Engine> MakeEngine() {
+    return std::make_unique<Engine>();
+}
+
+}  // namespace tarnu::engine

@@ -1,0 +1,62 @@
+#pragma once
+
+// Thin owners of SQLite handles that raise the engine's errors instead of returning codes.
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+
+#include "engine/value.h"
+#include "ports/error.h"
+
+namespace tarnu::engine {
+
+class Connection {
+  public:
+    // Opens an existing file (an absolute path, so that it is never read as a URI) or, with
+    // create, an existing empty one. Neither reads nor writes the file yet.
+    Connection(const std::string& path, bool readOnly);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    sqlite3* handle() const { return db_; }
+    const std::string& path() const { return path_; }
+
+    // Runs SQL without results; raises on failure.
+    void Exec(const char* sql);
+    // The engine's error for a SQLite result code met on this connection.
+    tarnu::Error ErrorFor(int rc) const;
+    [[noreturn]] void Raise(int rc) const;
+
+  private:
+    sqlite3* db_ = nullptr;
+    std::string path_;
+};
+
+class Statement {
+  public:
+    Statement(const Connection& connection, std::string_view sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void Bind(int index, const Value& value);
+    // Advances; true while a row is there. Raises on failure.
+    bool Step();
+    int ColumnCount() const;
+    std::string ColumnName(int index) const;
+    Value Column(int index) const;
+    std::string Text(int index) const;
+    std::int64_t Int(int index) const;
+
+  private:
+    const Connection& connection_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Error text the engine's own SQL functions report, carrying an engine error number.
+std::string FunctionErrorText(std::int32_t number);
+
+}  // namespace tarnu::engine
