@@ -1,8 +1,5 @@
 #include "app/application.h"
 
-#include <exception>
-#include <new>
-
 namespace tarnu::app {
 
 ui::AppObject MakeAppObject(const std::string& executablePath, char separator) {
@@ -37,18 +34,12 @@ void Application::RunHandler(const std::function<void()>& handler) {
     if (ended_) {
         return;
     }
-    // Anything that is not already one of our errors is mapped to the platform's nearest error,
-    // so that the user sees a number and a text and the program still ends in order.
     Error uncaught(err::InternalError);
     try {
         handler();
         return;
-    } catch (const Error& e) {
-        uncaught = e;
-    } catch (const std::bad_alloc&) {
-        uncaught = Error(err::OutOfMemory);
-    } catch (const std::exception& e) {
-        uncaught = Error(err::InternalError, std::string("Interner Fehler: ") + e.what());
+    } catch (...) {
+        uncaught = CurrentError();
     }
     if (ended_) {
         return;
@@ -57,7 +48,9 @@ void Application::RunHandler(const std::function<void()>& handler) {
     End(1);
 }
 
-void Application::WindowLoaded() { ++loaded_; }
+void Application::WindowLoaded() {
+    ++loaded_;
+}
 
 void Application::WindowUnloaded() {
     if (loaded_ > 0 && --loaded_ == 0) {

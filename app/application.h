@@ -20,7 +20,7 @@ std::string UncaughtErrorText(const Error& error);
 // the program's lifetime (it ends when its last window closes) and the error model (an error
 // escaping an event handler is shown and ends the program).
 class Application {
-public:
+  public:
     Application(ui::UiPlatform& ui, ui::MessageBoxes& boxes);
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
@@ -42,7 +42,7 @@ public:
     void WindowUnloaded();
     int LoadedWindows() const { return loaded_; }
 
-private:
+  private:
     void End(int exitCode);
 
     ui::UiPlatform& ui_;

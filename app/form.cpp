@@ -45,7 +45,9 @@ ui::NativeWindow& Form::Window() {
     return *window_;
 }
 
-std::string Form::Text(const std::string& control) { return Window().Text(control); }
+std::string Form::Text(const std::string& control) {
+    return Window().Text(control);
+}
 
 void Form::SetText(const std::string& control, const std::string& text) {
     Window().SetText(control, text);
@@ -58,7 +60,9 @@ void Form::SetBusy(bool busy) {
     }
 }
 
-std::intptr_t Form::hWnd() { return Window().Handle(); }
+std::intptr_t Form::hWnd() {
+    return Window().Handle();
+}
 
 void Form::Click(const std::string& control) {
     app_.RunHandler([&] { OnClick(control); });

@@ -14,7 +14,7 @@ namespace tarnu::app {
 // long as the program, so showing it again after an unload loads a fresh window: there is only
 // ever one instance of each window.
 class Form : private ui::WindowEvents {
-public:
+  public:
     Form(Application& app, ui::WindowSpec spec);
     ~Form() override;
     Form(const Form&) = delete;
@@ -34,14 +34,14 @@ public:
     std::intptr_t hWnd();
     const ui::WindowSpec& Spec() const { return spec_; }
 
-protected:
+  protected:
     virtual void OnLoad() {}
     virtual void OnUnload() {}
     virtual void OnClick(const std::string& /*control*/) {}
 
     Application& app_;
 
-private:
+  private:
     void Click(const std::string& control) override;
     void CloseRequested() override;
     ui::NativeWindow& Window();
@@ -52,13 +52,13 @@ private:
 
 // Shows a wait cursor over a form for as long as the object lives.
 class BusyCursor {
-public:
+  public:
     explicit BusyCursor(Form& form) : form_(form) { form_.SetBusy(true); }
     ~BusyCursor() { form_.SetBusy(false); }
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 
-private:
+  private:
     Form& form_;
 };
 

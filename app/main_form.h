@@ -15,14 +15,14 @@ struct MainFormActions {
 
 // Form1: the banner and the three stacked action buttons.
 class MainForm : public Form {
-public:
+  public:
     MainForm(Application& app, MainFormActions actions);
     static ui::WindowSpec Describe();
 
-protected:
+  protected:
     void OnClick(const std::string& control) override;
 
-private:
+  private:
     MainFormActions actions_;
 };
 

@@ -3,9 +3,17 @@
 namespace tarnu::app {
 
 SystemTool::SystemTool(Ports ports)
-    : ports_(ports), app_(ports.ui, ports.boxes), form1_(app_, Actions()) {}
+    : ports_(std::move(ports)),
+      app_(ports_.ui, ports_.boxes),
+      engine_(ports_.makeEngine),
+      compaction_(engine_, ports_.files, ports_.boxes, [this] { return app_.App().Path; }),
+      form1_(app_, Actions()) {}
 
-MainFormActions SystemTool::Actions() { return MainFormActions{}; }
+MainFormActions SystemTool::Actions() {
+    MainFormActions actions;
+    actions.compact = [this] { compaction_(); };
+    return actions;
+}
 
 int SystemTool::Run() {
     app_.RunHandler([this] { form1_.Show(); });

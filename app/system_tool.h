@@ -2,6 +2,9 @@
 
 #include "app/application.h"
 #include "app/main_form.h"
+#include "dbmaint/compaction_run.h"
+#include "dbmaint/engine_holder.h"
+#include "ports/files.h"
 #include "ports/ui.h"
 
 namespace tarnu::app {
@@ -10,11 +13,13 @@ namespace tarnu::app {
 struct Ports {
     ui::UiPlatform& ui;
     ui::MessageBoxes& boxes;
+    FileServices& files;
+    dbmaint::EngineHolder::Factory makeEngine;
 };
 
 // The whole program: the application runtime, its windows and the actions behind the buttons.
 class SystemTool {
-public:
+  public:
     explicit SystemTool(Ports ports);
     // Shows the main window and runs until the last window is closed; returns the exit code.
     int Run();
@@ -22,11 +27,13 @@ public:
     Application& App() { return app_; }
     MainForm& Form1() { return form1_; }
 
-private:
+  private:
     MainFormActions Actions();
 
     Ports ports_;
     Application app_;
+    dbmaint::EngineHolder engine_;
+    dbmaint::CompactionRun compaction_;
     MainForm form1_;
 };
 

@@ -28,7 +28,7 @@ struct TableDef {
 // The live collection of a database's table definitions, in the engine's order. Walking it by
 // index while deleting shifts later entries down, so a single walk can skip entries.
 class TableDefs {
-public:
+  public:
     virtual ~TableDefs() = default;
     virtual int Count() = 0;
     // Raises when the index is outside 0 .. Count()-1.
@@ -39,7 +39,7 @@ public:
 
 // An open database. Releasing the object closes it and drops its hold on the file.
 class Database {
-public:
+  public:
     virtual ~Database() = default;
     // The collection is owned by the database and lives as long as it.
     virtual dao::TableDefs& TableDefs() = 0;
@@ -49,7 +49,7 @@ public:
 };
 
 class DBEngine {
-public:
+  public:
     virtual ~DBEngine() = default;
     // Opens shared and read-write; a bare name resolves against the current directory.
     virtual std::unique_ptr<Database> OpenDatabase(const std::string& name) = 0;

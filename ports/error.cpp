@@ -1,5 +1,8 @@
 #include "ports/error.h"
 
+#include <exception>
+#include <new>
+
 namespace tarnu {
 
 std::string standardErrorDescription(std::int32_t number) {
@@ -35,5 +38,19 @@ Error::Error(std::int32_t number, std::string description)
     : std::runtime_error(description), number_(number), description_(std::move(description)) {}
 
 Error::Error(std::int32_t number) : Error(number, standardErrorDescription(number)) {}
+
+Error CurrentError() {
+    try {
+        throw;
+    } catch (const Error& e) {
+        return e;
+    } catch (const std::bad_alloc&) {
+        return Error(err::OutOfMemory);
+    } catch (const std::exception& e) {
+        return Error(err::InternalError, std::string("Interner Fehler: ") + e.what());
+    } catch (...) {
+        return Error(err::InternalError);
+    }
+}
 
 }  // namespace tarnu

@@ -27,7 +27,7 @@ std::string standardErrorDescription(std::int32_t number);
 // An error as procedures raise and catch it: a number and a description. Everything that can
 // go wrong in an action travels as one of these, so the one handler of an action can report it.
 class Error : public std::runtime_error {
-public:
+  public:
     Error(std::int32_t number, std::string description);
     // An error of the platform's own, carrying its standard description.
     explicit Error(std::int32_t number);
@@ -35,9 +35,14 @@ public:
     std::int32_t number() const noexcept { return number_; }
     const std::string& description() const noexcept { return description_; }
 
-private:
+  private:
     std::int32_t number_;
     std::string description_;
 };
+
+// Inside a catch block: the exception being handled as one of our errors. Errors of the C++
+// runtime (memory, a library's own exceptions) map to the platform's nearest error, so that a
+// handler can always show a number and a text.
+Error CurrentError();
 
 }  // namespace tarnu

@@ -17,7 +17,7 @@ struct LocalDateTime {
 };
 
 class FileServices {
-public:
+  public:
     virtual ~FileServices() = default;
 
     // The directory query for one path: the name part of the file found there, or "" when no

@@ -9,7 +9,7 @@
 namespace tarnu {
 
 class ProfileApi {
-public:
+  public:
     virtual ~ProfileApi() = default;
     // Copies the value (or the default) into buffer, at most size-1 characters and a closing
     // NUL, and returns the number of characters copied without the NUL.

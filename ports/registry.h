@@ -36,7 +36,7 @@ constexpr DWORD KeyNotify = 0x0010;
 constexpr DWORD KeyCreateLink = 0x0020;
 
 class RegistryApi {
-public:
+  public:
     virtual ~RegistryApi() = default;
     virtual LONG RegOpenKeyExA(HKEY hKey, const std::string& subKey, DWORD options,
                                DWORD samDesired, HKEY* result) = 0;
@@ -45,8 +45,8 @@ public:
                                  const void* securityAttributes, HKEY* result,
                                  DWORD* disposition) = 0;
     virtual LONG RegFlushKey(HKEY hKey) = 0;
-    virtual LONG RegSetValueExA(HKEY hKey, const std::string& valueName, DWORD reserved,
-                                DWORD type, const std::uint8_t* data, DWORD cbData) = 0;
+    virtual LONG RegSetValueExA(HKEY hKey, const std::string& valueName, DWORD reserved, DWORD type,
+                                const std::uint8_t* data, DWORD cbData) = 0;
     virtual LONG RegCloseKey(HKEY hKey) = 0;
 };
 

@@ -24,7 +24,7 @@ struct SHFILEOPSTRUCTA {
 };
 
 class ShellApi {
-public:
+  public:
     virtual ~ShellApi() = default;
     // Returns 0 on success; sets fAnyOperationsAborted when any part was aborted.
     virtual int SHFileOperationA(SHFILEOPSTRUCTA& request) = 0;

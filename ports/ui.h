@@ -17,7 +17,7 @@ constexpr int vbCritical = 16;
 constexpr int vbInformation = 64;
 
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     // Modal; returns when the user confirms. title is never empty here: the caller has already
     // put the application title in place of a missing one.
@@ -68,7 +68,7 @@ constexpr int TwipsPerPixel = 15;
 
 // What a drawn window reports back to the form that owns it.
 class WindowEvents {
-public:
+  public:
     virtual ~WindowEvents() = default;
     virtual void Click(const std::string& control) = 0;
     // The user pressed the close box. The window stays until the owner destroys it.
@@ -76,7 +76,7 @@ public:
 };
 
 class NativeWindow {
-public:
+  public:
     virtual ~NativeWindow() = default;
     // Shows modeless and gives the keyboard focus to the control with the lowest tab index on
     // the first showing; an already visible window is brought to the front.
@@ -90,7 +90,7 @@ public:
 };
 
 class UiPlatform {
-public:
+  public:
     virtual ~UiPlatform() = default;
     virtual const AppObject& App() = 0;
     // The window is created hidden; destroying the object takes it off the screen.

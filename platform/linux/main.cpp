@@ -4,14 +4,16 @@
 
 #include "app/application.h"
 #include "app/system_tool.h"
+#include "engine/engine.h"
+#include "platform/linux/posix/posix_files.h"
 #include "platform/linux/qt/qt_ui.h"
-#include "ports/files.h"
 
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     tarnu::qt::QtUiPlatform ui(tarnu::app::MakeAppObject(
         QCoreApplication::applicationFilePath().toStdString(), tarnu::PathSeparator()));
     tarnu::qt::QtMessageBoxes boxes;
-    tarnu::app::SystemTool tool({ui, boxes});
+    tarnu::posix::PosixFileServices files;
+    tarnu::app::SystemTool tool({ui, boxes, files, [] { return tarnu::engine::MakeEngine(); }});
     return tool.Run();
 }

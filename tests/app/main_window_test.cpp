@@ -18,7 +18,7 @@ namespace tarnu::test {
 namespace {
 
 class MainWindow : public ::testing::Test {
-protected:
+  protected:
     MainWindow()
         : ui(app::MakeAppObject("/opt/tarnu/tarnu-system-tool", '/')),
           app(ui, boxes),
@@ -136,8 +136,7 @@ TEST_F(MainWindow, CaptionsAreWhollyReadable) {
         const QFont f = b->CaptionFont();
         const QFontMetrics fm(f);
         const QRect room = b->CaptionRect();
-        const QRect need =
-            fm.boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, b->text());
+        const QRect need = fm.boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, b->text());
         EXPECT_TRUE(room.contains(need)) << name;
         EXPECT_GE(QFontInfo(f).pixelSize(), 9) << name << ": too small to read";
         // Wrapping may only happen between words.
@@ -148,10 +147,10 @@ TEST_F(MainWindow, CaptionsAreWhollyReadable) {
     // The long caption cannot stand on one line in this button; it must wrap, not be cut.
     auto* longest = Control<qt::WrapButton>("Sich_aus");
     const QFontMetrics fm(longest->CaptionFont());
-    EXPECT_GT(fm.boundingRect(longest->CaptionRect(), Qt::AlignCenter | Qt::TextWordWrap,
-                              longest->text())
-                  .height(),
-              fm.height());
+    EXPECT_GT(
+        fm.boundingRect(longest->CaptionRect(), Qt::AlignCenter | Qt::TextWordWrap, longest->text())
+            .height(),
+        fm.height());
 }
 
 TEST_F(MainWindow, ErrorEscapingAClickIsShownAndEndsTheProgram) {

@@ -16,7 +16,7 @@ namespace {
 
 // A second window standing in for the workstation update window.
 class StandIn : public app::Form {
-public:
+  public:
     explicit StandIn(app::Application& app) : Form(app, Describe()) {}
     static ui::WindowSpec Describe() {
         ui::WindowSpec w;
@@ -33,7 +33,7 @@ public:
     int unloads = 0;
     std::optional<Error> unloadError;
 
-protected:
+  protected:
     void OnLoad() override {
         ++loads;
         SetText("Quelle", "geladen " + std::to_string(loads));
@@ -47,7 +47,7 @@ protected:
 };
 
 class WindowLifetime : public ::testing::Test {
-protected:
+  protected:
     WindowLifetime()
         : ui(app::MakeAppObject("/opt/tarnu/tarnu-system-tool", '/')),
           app(ui, boxes),
@@ -55,7 +55,9 @@ protected:
           form1(app, app::MainFormActions{{}, [this] { update.Show(); }, {}}) {
         form1.Show();
     }
-    ~WindowLifetime() override { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    ~WindowLifetime() override {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 
     RecordingQtUi ui;
     RecordingMessageBoxes boxes;
@@ -119,12 +121,11 @@ TEST_F(WindowLifetime, TheEventLoopReturnsTheExitCodeWhenTheLastWindowCloses) {
     // A fresh run that ends by an uncaught error returns a failure code.
     RecordingQtUi ui2(app::MakeAppObject("/opt/tarnu/tarnu-system-tool", '/'));
     app::Application app2(ui2, boxes);
-    app::MainForm failing(app2, app::MainFormActions{
-                                    {}, {}, [] { throw Error(err::PermissionDenied); }});
+    app::MainForm failing(app2,
+                          app::MainFormActions{{}, {}, [] { throw Error(err::PermissionDenied); }});
     failing.Show();
-    QTimer::singleShot(0, [] {
-        VisibleWindow("Form1")->findChild<QAbstractButton*>("Sich_aus")->click();
-    });
+    QTimer::singleShot(
+        0, [] { VisibleWindow("Form1")->findChild<QAbstractButton*>("Sich_aus")->click(); });
     EXPECT_EQ(app2.Run(), 1);
     EXPECT_EQ(boxes.boxes.back().text, "Laufzeitfehler '70':\n\nZugriff verweigert");
 }

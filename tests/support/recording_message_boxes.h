@@ -9,7 +9,7 @@ namespace tarnu::test {
 
 // Remembers every message box instead of showing it.
 class RecordingMessageBoxes : public ui::MessageBoxes {
-public:
+  public:
     struct Box {
         std::string text;
         int style;

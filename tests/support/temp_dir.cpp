@@ -33,7 +33,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
+std::string TempDir::file(const std::string& name) const {
+    return path_ + "/" + name;
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

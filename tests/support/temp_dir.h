@@ -6,7 +6,7 @@ namespace tarnu::test {
 
 // A fresh folder under the system's temporary folder, removed with everything in it at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,7 +16,7 @@ public:
     // path() + "/" + name
     std::string file(const std::string& name) const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -26,13 +26,13 @@ bool FileExists(const std::string& path);
 
 // Changes the process's current directory for the lifetime of the object.
 class ScopedCurrentDir {
-public:
+  public:
     explicit ScopedCurrentDir(const std::string& dir);
     ~ScopedCurrentDir();
     ScopedCurrentDir(const ScopedCurrentDir&) = delete;
     ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
 
-private:
+  private:
     std::string old_;
 };
 

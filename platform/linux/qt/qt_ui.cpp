@@ -7,7 +7,9 @@
 
 // The artwork is compiled into a static library, whose resource initialiser the linker would
 // otherwise drop.
-static void InitTarnuResources() { Q_INIT_RESOURCE(resources); }
+static void InitTarnuResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace tarnu::qt {
 

@@ -14,13 +14,13 @@ std::unique_ptr<QMessageBox> BuildMessageBox(const std::string& text, int style,
                                              const std::string& title);
 
 class QtMessageBoxes : public ui::MessageBoxes {
-public:
+  public:
     void Show(const std::string& text, int style, const std::string& title) override;
 };
 
 // Windows drawn with Qt Widgets. Needs a QApplication for its whole life.
 class QtUiPlatform : public ui::UiPlatform {
-public:
+  public:
     explicit QtUiPlatform(ui::AppObject app);
     ~QtUiPlatform() override;
 
@@ -30,7 +30,7 @@ public:
     int Run() override;
     void Quit(int exitCode) override;
 
-private:
+  private:
     ui::AppObject app_;
     bool running_ = false;
     bool quitRequested_ = false;

@@ -15,9 +15,13 @@ namespace tarnu::qt {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
-QString ResourcePath(const std::string& name) { return QStringLiteral(":/tarnu/") + Q(name); }
+QString ResourcePath(const std::string& name) {
+    return QStringLiteral(":/tarnu/") + Q(name);
+}
 
 constexpr int kCaptionFlags = Qt::AlignCenter | Qt::TextWordWrap;
 constexpr int kSmallestCaptionPixels = 6;
@@ -32,7 +36,9 @@ WrapButton::WrapButton(const QString& caption, QWidget* parent) : QPushButton(ca
     setAccessibleName(caption);
 }
 
-QRect WrapButton::CaptionRect() const { return rect().adjusted(4, 2, -4, -2); }
+QRect WrapButton::CaptionRect() const {
+    return rect().adjusted(4, 2, -4, -2);
+}
 
 QFont WrapButton::CaptionFont() const {
     QFont f = font();
@@ -56,8 +62,8 @@ void WrapButton::paintEvent(QPaintEvent*) {
     option.text.clear();
     painter.drawControl(QStyle::CE_PushButton, option);
     painter.setFont(CaptionFont());
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                   QPalette::ButtonText));
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
     painter.drawText(CaptionRect(), kCaptionFlags, text());
 }
 
@@ -68,8 +74,8 @@ FormWidget::FormWidget(const ui::WindowSpec& spec, ui::WindowEvents& events)
 
     // A tool window is the one kind of top-level window that window managers keep out of the
     // taskbar; it also gives the narrow title bar that tool windows ask for.
-    Qt::WindowFlags flags = Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                            Qt::WindowCloseButtonHint;
+    Qt::WindowFlags flags =
+        Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
     const bool tool = !spec.showInTaskbar || spec.frame == ui::FrameStyle::FixedToolWindow;
     flags |= tool ? Qt::Tool : Qt::Dialog;
     setWindowFlags(flags);
@@ -188,7 +194,9 @@ void QtWindow::Show() {
     }
 }
 
-QWidget* QtWindow::Find(const std::string& control) const { return widget_->Control(control); }
+QWidget* QtWindow::Find(const std::string& control) const {
+    return widget_->Control(control);
+}
 
 std::string QtWindow::Text(const std::string& control) {
     QWidget* w = Find(control);
@@ -223,6 +231,8 @@ void QtWindow::SetBusy(bool busy) {
     }
 }
 
-std::intptr_t QtWindow::Handle() { return static_cast<std::intptr_t>(widget_->winId()); }
+std::intptr_t QtWindow::Handle() {
+    return static_cast<std::intptr_t>(widget_->winId());
+}
 
 }  // namespace tarnu::qt

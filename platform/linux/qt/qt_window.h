@@ -13,34 +13,34 @@ namespace tarnu::qt {
 // caption fits, so long captions stay readable in small buttons.
 class WrapButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     WrapButton(const QString& caption, QWidget* parent);
     // The font the caption is drawn with at the button's current size.
     QFont CaptionFont() const;
     // Where the caption is drawn inside the button.
     QRect CaptionRect() const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
 // The top-level widget of a described window; a click of its close box goes to the owner.
 class FormWidget : public QWidget {
     Q_OBJECT
-public:
+  public:
     FormWidget(const ui::WindowSpec& spec, ui::WindowEvents& events);
     QWidget* Control(const std::string& name) const;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     ui::WindowEvents& events_;
     std::map<std::string, QWidget*> controls_;
 };
 
 class QtWindow : public ui::NativeWindow {
-public:
+  public:
     QtWindow(const ui::WindowSpec& spec, ui::WindowEvents& events);
     ~QtWindow() override;
 
@@ -52,7 +52,7 @@ public:
 
     FormWidget* Widget() const { return widget_; }
 
-private:
+  private:
     QWidget* Find(const std::string& control) const;
 
     FormWidget* widget_;

@@ -28,7 +28,7 @@ inline int CountVisibleWindows(const char* name) {
 
 // The real Qt platform, remembering every request to end the program.
 class RecordingQtUi : public qt::QtUiPlatform {
-public:
+  public:
     using QtUiPlatform::QtUiPlatform;
     void Quit(int exitCode) override {
         quits.push_back(exitCode);

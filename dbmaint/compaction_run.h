@@ -1,0 +1,38 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "dbmaint/engine_holder.h"
+#include "ports/files.h"
+#include "ports/ui.h"
+
+namespace tarnu::dbmaint {
+
+inline constexpr const char* CompactionSuccessText =
+    "Die Programmdateien wurden erfolgreich komprimiert!";
+inline constexpr const char* CompactionTitle = "Tarnu";
+
+// "ddmmyyyyhhnnss": the time stamp that makes each temporary file's name.
+std::string TimeStamp(const LocalDateTime& t);
+
+// The run behind "Programmdateien komprimieren": clean the databases, then compact the four
+// files of the program folder one after the other, each into a time-stamped copy beside it that
+// then takes the file's place. One message box reports success or the first error, which ends
+// the run.
+class CompactionRun {
+  public:
+    CompactionRun(EngineHolder& engine, FileServices& files, ui::MessageBoxes& boxes,
+                  std::function<std::string()> programFolder);
+    void operator()();
+
+  private:
+    void CompactOne(const std::string& name, const std::string& password);
+
+    EngineHolder& engine_;
+    FileServices& files_;
+    ui::MessageBoxes& boxes_;
+    std::function<std::string()> programFolder_;
+};
+
+}  // namespace tarnu::dbmaint

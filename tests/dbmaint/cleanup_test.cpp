@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include "dbmaint/cleanup.h"
+#include "tests/dbmaint/dbmaint_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnu::test {
+namespace {
+
+using dao::dbAttachedODBC;
+using dao::dbAttachedTable;
+using dao::dbAttachSavePWD;
+
+int ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+class Cleanup : public ::testing::Test {
+  protected:
+    Cleanup() {
+        auto src = eng->CreateDatabase(dir.file("Quelle.mdb"));
+        src->Execute("CREATE TABLE T (ID LONG, Name TEXT(20))");
+        src->Execute("INSERT INTO T (ID, Name) VALUES (1, 'eins')");
+        src->Execute("INSERT INTO T (ID, Name) VALUES (2, 'zwei')");
+    }
+
+    std::unique_ptr<engine::Database> Create(const std::string& name) {
+        return eng->CreateDatabase(dir.file(name));
+    }
+    void Local(engine::Database& db, const std::string& table, int rows) {
+        const std::string q = dbmaint::QuoteName(table);
+        db.Execute("CREATE TABLE " + q + " (N LONG)");
+        for (int i = 0; i < rows; ++i) {
+            db.Execute("INSERT INTO " + q + " (N) VALUES (" + std::to_string(i) + ")");
+        }
+    }
+    void Link(engine::Database& db, const std::string& name, std::int32_t attributes) {
+        dao::TableDef def;
+        def.Name = name;
+        def.Attributes = attributes;
+        if (attributes & dbAttachedODBC) {
+            def.Connect = "ODBC;DSN=Lager;";
+            def.SourceTableName = "dbo.Lager";
+        } else {
+            def.Connect = ";DATABASE=" + dir.file("Quelle.mdb");
+            def.SourceTableName = "T";
+        }
+        db.LinkTable(def);
+    }
+    // Three databases with nothing to do.
+    void CreatePlain() {
+        for (const char* name : {"KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
+            auto db = Create(name);
+            Local(*db, "Daten", 2);
+        }
+    }
+    size_t Rows(const std::string& file, const std::string& table) {
+        return ReadContent(dir.file(file)).rows.at(table).size();
+    }
+    std::int32_t AttributesOf(const std::string& file, const std::string& table) {
+        for (const auto& [name, attributes] : ReadContent(dir.file(file)).defs) {
+            if (name == table) {
+                return attributes;
+            }
+        }
+        return -1;
+    }
+
+    TempDir dir;
+    ScopedCurrentDir cd{dir.path()};
+    std::unique_ptr<engine::Engine> eng = engine::MakeEngine();
+    std::shared_ptr<RecordingEngine::Log> log = std::make_shared<RecordingEngine::Log>();
+    dbmaint::EngineHolder holder{[this] { return std::make_unique<RecordingEngine>(log); }};
+};
+
+TEST_F(Cleanup, ADatabaseWithoutLinksIsOpenedOnceAndLeftAlone) {
+    CreatePlain();
+    const auto before = ReadContent(dir.file("KDL.mdb"));
+    dbmaint::CleanupDatabases(holder);
+    EXPECT_EQ(log->opens["KDL.mdb"], 1);
+    EXPECT_EQ(log->opens["kdlcode.mde"], 1);
+    EXPECT_EQ(log->opens["Tarnu-Admin.mde"], 2) << "one pass, then the purge";
+    EXPECT_EQ(ReadContent(dir.file("KDL.mdb")), before);
+}
+
+TEST_F(Cleanup, LinksGoInElevenPassesAndOnlyWholeLinkValuesCount) {
+    {
+        auto kdl = Create("KDL.mdb");
+        Local(*kdl, "Kunden", 3);
+        // Adjacent links: each deletion makes the walk skip the next one.
+        for (int i = 0; i < 6; ++i) {
+            Link(*kdl, "Link" + std::to_string(i), i % 2 ? dbAttachedODBC : dbAttachedTable);
+        }
+        Link(*kdl, "MitKennwort", dbAttachedTable | dbAttachSavePWD);
+        Link(*kdl, "OdbcMitKennwort", dbAttachedODBC | dbAttachSavePWD);
+        Local(*kdl, "Temp_Lokal", 2);
+        auto code = Create("kdlcode.mde");
+        Link(*code, "Einzig", dbAttachedTable);
+        auto admin = Create("Tarnu-Admin.mde");
+        Local(*admin, "Protokoll", 1);
+    }
+    const auto sourceBefore = ReadContent(dir.file("Quelle.mdb"));
+    dbmaint::CleanupDatabases(holder);
+
+    EXPECT_EQ(log->opens["KDL.mdb"], 11);
+    EXPECT_EQ(log->opens["kdlcode.mde"], 11) << "also when the first pass removed every link";
+    EXPECT_EQ(log->opens["Tarnu-Admin.mde"], 2);
+
+    const auto kdl = ReadContent(dir.file("KDL.mdb"));
+    std::vector<std::string> left;
+    for (const auto& [name, attributes] : kdl.defs) {
+        left.push_back(name);
+    }
+    EXPECT_EQ(left,
+              (std::vector<std::string>{"Kunden", "MitKennwort", "OdbcMitKennwort", "Temp_Lokal"}));
+    EXPECT_EQ(kdl.rows.at("Kunden").size(), 3u);
+    EXPECT_EQ(kdl.rows.at("Temp_Lokal").size(), 2u) << "only the admin database is purged";
+    EXPECT_TRUE(ReadContent(dir.file("kdlcode.mde")).defs.empty());
+    EXPECT_EQ(ReadContent(dir.file("Quelle.mdb")), sourceBefore) << "a link's source stays";
+}
+
+TEST_F(Cleanup, TemporaryTablesAreEmptiedByExactPrefixAndLocalOnly) {
+    {
+        Create("KDL.mdb");
+        Create("kdlcode.mde");
+        auto admin = Create("Tarnu-Admin.mde");
+        Local(*admin, "Temp_Import", 3);
+        Local(*admin, "Temp_", 2);
+        Local(*admin, "Temp_a b", 2);    // a blank used to break the whole run
+        Local(*admin, "Temp_x]y", 2);    // and so did a bracket
+        Local(*admin, "temp_klein", 2);  // other case
+        Local(*admin, "TEMP_GROSS", 2);
+        Local(*admin, "Temp", 2);  // shorter than the prefix
+        Local(*admin, "Protokoll", 2);
+        Link(*admin, "Temp_Verknuepft", dbAttachedTable | dbAttachSavePWD);
+    }
+    dbmaint::CleanupDatabases(holder);
+
+    for (const char* emptied : {"Temp_Import", "Temp_", "Temp_a b", "Temp_x]y"}) {
+        EXPECT_EQ(Rows("Tarnu-Admin.mde", emptied), 0u) << emptied;
+        EXPECT_EQ(AttributesOf("Tarnu-Admin.mde", emptied), 0) << emptied << " stays defined";
+    }
+    for (const char* kept : {"temp_klein", "TEMP_GROSS", "Temp", "Protokoll"}) {
+        EXPECT_EQ(Rows("Tarnu-Admin.mde", kept), 2u) << kept;
+    }
+    EXPECT_EQ(AttributesOf("Tarnu-Admin.mde", "Temp_Verknuepft"),
+              dbAttachedTable | dbAttachSavePWD);
+    EXPECT_EQ(ReadContent(dir.file("Quelle.mdb")).rows.at("T").size(), 2u)
+        << "a linked Temp_ table's source is never emptied";
+}
+
+TEST_F(Cleanup, FirstErrorPassesOnUnchangedAndEarlierWorkStays) {
+    {
+        auto kdl = Create("KDL.mdb");
+        Link(*kdl, "L", dbAttachedTable);
+        Create("Tarnu-Admin.mde");
+    }
+    // kdlcode.mde is missing: the clean-up stops there, after KDL.mdb has lost its link.
+    try {
+        dbmaint::CleanupDatabases(holder);
+        FAIL() << "a missing database must raise";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), 3024);
+        EXPECT_NE(e.description().find("kdlcode.mde"), std::string::npos) << e.description();
+    }
+    EXPECT_TRUE(ReadContent(dir.file("KDL.mdb")).defs.empty());
+    EXPECT_EQ(log->opens.count("Tarnu-Admin.mde"), 0u);
+}
+
+TEST_F(Cleanup, DatabasesAreFoundInTheCurrentDirectoryAndAllReleased) {
+    CreatePlain();
+    {
+        TempDir elsewhere;
+        ScopedCurrentDir away(elsewhere.path());
+        EXPECT_EQ(ErrorOf([&] { dbmaint::CleanupDatabases(holder); }), 3024);
+    }
+    dbmaint::CleanupDatabases(holder);
+    // An exclusive open succeeds only when nothing else holds the file.
+    for (const char* name : {"KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
+        EXPECT_NO_THROW(eng->OpenDatabase(dir.file(name), true, false, "")) << name;
+    }
+    EXPECT_EQ(log->created, 1) << "one engine for the whole process";
+}
+
+TEST(QuoteName, BracketsAndDoubledClosingBrackets) {
+    EXPECT_EQ(dbmaint::QuoteName("Temp_a b"), "[Temp_a b]");
+    EXPECT_EQ(dbmaint::QuoteName("a]b]]"), "[a]]b]]]]]");
+    EXPECT_EQ(dbmaint::QuoteName(""), "[]");
+}
+
+}  // namespace
+}  // namespace tarnu::test

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/linux/posix/posix_files.h"
+#include "ports/error.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnu::test {
+namespace {
+
+int ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+class PosixFiles : public ::testing::Test {
+  protected:
+    TempDir dir;
+    posix::PosixFileServices files;
+};
+
+TEST_F(PosixFiles, DirFindsOnlyFiles) {
+    WriteFile(dir.file("KDL.mdb"), "x");
+    ::mkdir(dir.file("sub").c_str(), 0755);
+    EXPECT_EQ(files.Dir(dir.file("KDL.mdb")), "KDL.mdb");
+    EXPECT_EQ(files.Dir(dir.file("kdl.mdb")), "") << "names are matched as the file system does";
+    EXPECT_EQ(files.Dir(dir.file("missing.mdb")), "");
+    EXPECT_EQ(files.Dir(dir.file("sub")), "") << "folders are not files";
+    EXPECT_EQ(files.Dir(dir.path() + "/"), "");
+    EXPECT_EQ(files.Dir(""), "");
+}
+
+TEST_F(PosixFiles, KillAndNameRaiseThePlatformsFileErrors) {
+    WriteFile(dir.file("a"), "a");
+    WriteFile(dir.file("b"), "b");
+    EXPECT_EQ(ErrorOf([&] { files.Name(dir.file("a"), dir.file("b")); }), err::FileAlreadyExists);
+    EXPECT_EQ(ReadFile(dir.file("b")), "b") << "a rename must never replace";
+    EXPECT_EQ(ErrorOf([&] { files.Name(dir.file("none"), dir.file("c")); }), err::FileNotFound);
+    EXPECT_EQ(ErrorOf([&] { files.Name(dir.file("a"), dir.file("c")); }), 0);
+    EXPECT_EQ(ReadFile(dir.file("c")), "a");
+
+    EXPECT_EQ(ErrorOf([&] { files.Kill(dir.file("none")); }), err::FileNotFound);
+    ::chmod(dir.file("c").c_str(), 0444);
+    EXPECT_EQ(ErrorOf([&] { files.Kill(dir.file("c")); }), err::PathFileAccessError);
+    EXPECT_TRUE(FileExists(dir.file("c"))) << "read-only files are not deleted, even by root";
+    ::chmod(dir.file("c").c_str(), 0644);
+    EXPECT_EQ(ErrorOf([&] { files.Kill(dir.file("c")); }), 0);
+    EXPECT_FALSE(FileExists(dir.file("c")));
+}
+
+TEST_F(PosixFiles, ReplaceKeepsBothFilesWhenItFails) {
+    WriteFile(dir.file("old"), "old");
+    WriteFile(dir.file("new"), "new");
+    ::chmod(dir.file("old").c_str(), 0444);
+    EXPECT_EQ(ErrorOf([&] { files.ReplaceFile(dir.file("new"), dir.file("old")); }),
+              err::PathFileAccessError);
+    EXPECT_EQ(ReadFile(dir.file("old")), "old");
+    EXPECT_EQ(ReadFile(dir.file("new")), "new");
+
+    EXPECT_EQ(ErrorOf([&] { files.ReplaceFile(dir.file("new"), dir.file("gone")); }),
+              err::FileNotFound);
+    EXPECT_EQ(ReadFile(dir.file("new")), "new");
+
+    ::chmod(dir.file("old").c_str(), 0644);
+    files.SyncFile(dir.file("new"));
+    files.ReplaceFile(dir.file("new"), dir.file("old"));
+    EXPECT_EQ(ReadFile(dir.file("old")), "new");
+    EXPECT_FALSE(FileExists(dir.file("new")));
+    EXPECT_EQ(ErrorOf([&] { files.SyncFile(dir.file("new")); }), err::FileNotFound);
+}
+
+TEST_F(PosixFiles, CurrentDirectoryAndClock) {
+    ScopedCurrentDir cd(dir.path());
+    EXPECT_EQ(files.CurDir(), dir.path());
+    const LocalDateTime t = files.Now();
+    EXPECT_GE(t.year, 2024);
+    EXPECT_TRUE(t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31);
+    EXPECT_TRUE(t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59);
+}
+
+TEST(FileErrors, ErrnoMapsToThePlatformsNumbers) {
+    EXPECT_EQ(posix::FileErrorNumber(ENOENT), err::FileNotFound);
+    EXPECT_EQ(posix::FileErrorNumber(EACCES), err::PermissionDenied);
+    EXPECT_EQ(posix::FileErrorNumber(ENOSPC), err::DiskFull);
+    EXPECT_EQ(posix::FileErrorNumber(EROFS), err::PathFileAccessError);
+    EXPECT_EQ(Error(posix::FileErrorNumber(ENOSPC)).description(), "Datenträger voll");
+}
+
+}  // namespace
+}  // namespace tarnu::test
