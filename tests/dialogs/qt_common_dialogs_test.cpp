@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <deque>
+#include <filesystem>
+#include <functional>
+
+#include "dialogs/c_dateidialog.h"
+#include "platform/linux/qt/qt_common_dialogs.h"
+#include "tests/support/temp_dir.h"
+
+using namespace std::string_literals;
+using namespace tarnu::commdlg;
+
+namespace {
+
+// Plays one step on each modal window as it comes to the top, in order; a window that is
+// still up when the steps run out or after ten seconds is rejected, so a test never hangs.
+class ModalScript {
+  public:
+    using Step = std::function<void(QWidget*)>;
+    explicit ModalScript(std::initializer_list<Step> steps) : steps_(steps) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+        timer_.start(20);
+    }
+    std::size_t played() const { return played_; }
+    bool timedOut() const { return timedOut_; }
+
+  private:
+    void Poll() {
+        QWidget* top = QApplication::activeModalWidget();
+        if (++ticks_ > 500) {
+            timedOut_ = true;
+            if (auto* dialog = qobject_cast<QDialog*>(top)) {
+                dialog->reject();
+            }
+            return;
+        }
+        if (top == nullptr || top == last_ || steps_.empty()) {
+            return;
+        }
+        last_ = top;
+        const Step step = steps_.front();
+        steps_.pop_front();
+        ++played_;
+        // Out of the timer's own slot: a step may open a further modal window, and a timer
+        // does not fire again while its slot runs.
+        QTimer::singleShot(0, top, [step, top] { step(top); });
+    }
+
+    std::deque<Step> steps_;
+    QTimer timer_;
+    QPointer<QWidget> last_;
+    std::size_t played_ = 0;
+    int ticks_ = 0;
+    bool timedOut_ = false;
+};
+
+QFileDialog* FileDialogIn(QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    return dialog != nullptr ? dialog : w->findChild<QFileDialog*>();
+}
+
+// Types into the dialog's name field and confirms, as a user would.
+ModalScript::Step Type(const QString& text) {
+    return [text](QWidget* w) {
+        QFileDialog* dialog = FileDialogIn(w);
+        // What an earlier step typed stays selected in the list unless the field has the
+        // focus, which offscreen windows never get.
+        dialog->findChild<QListView*>("listView")->clearSelection();
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(text);
+        static_cast<QDialog*>(dialog)->accept();
+    };
+}
+
+void Reject(QWidget* w) {
+    static_cast<QDialog*>(w)->reject();
+}
+
+void ExpectMessageBox(QWidget* w) {
+    EXPECT_NE(qobject_cast<QMessageBox*>(w), nullptr);
+    Reject(w);
+}
+
+class QtDialogsTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : {"a.txt", "b.txt", "c.ini"}) {
+            tarnu::test::WriteFile(dir.file(name), "x");
+        }
+        std::filesystem::create_directory(dir.file("sub"));
+    }
+    OPENFILENAMEA Request(std::uint32_t flags, std::uint32_t size = 512) {
+        OPENFILENAMEA ofn;
+        ofn.lpstrFilter = "Texte\0*.txt\0Alle Dateien\0*.*\0\0"s;
+        ofn.nFilterIndex = 1;
+        ofn.lpstrFile = std::string(size, '\0');
+        ofn.nMaxFile = size;
+        ofn.lpstrInitialDir = dir.path() + '\0';
+        ofn.Flags = flags;
+        return ofn;
+    }
+    static std::string Padded(const std::string& answer, std::size_t size) {
+        return answer + std::string(size - answer.size(), '\0');
+    }
+
+    tarnu::test::TempDir dir;
+    tarnu::qt::QtCommonDialogs dialogs;
+};
+
+TEST_F(QtDialogsTest, OpenHonoursTheRequestAndAnswersTheFullPath) {
+    QWidget owner;
+    owner.show();
+    OPENFILENAMEA ofn = Request(OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST);
+    ofn.hwndOwner = static_cast<std::intptr_t>(owner.winId());
+    ofn.lpstrTitle = "Quelle wählen\0"s;
+    ofn.nFilterIndex = 2;
+    ModalScript script{[&](QWidget* w) {
+        QFileDialog* d = FileDialogIn(w);
+        EXPECT_EQ(d->windowTitle(), QString::fromUtf8("Quelle wählen"));
+        EXPECT_EQ(d->parentWidget(), &owner);
+        EXPECT_EQ(d->directory().absolutePath(), QString::fromStdString(dir.path()));
+        EXPECT_EQ(d->nameFilters().size(), 2);
+        EXPECT_EQ(d->findChild<QCheckBox*>(), nullptr);
+        Type("c.ini")(w);
+    }};
+    ASSERT_NE(dialogs.GetOpenFileNameA(ofn), 0);
+    EXPECT_EQ(ofn.lpstrFile, Padded(dir.file("c.ini") + '\0', 512));
+    EXPECT_EQ(ofn.nFilterIndex, 2u);
+    EXPECT_EQ(script.played(), 1u);
+}
+
+TEST_F(QtDialogsTest, MultipleSelectionAnswersFolderAndNames) {
+    OPENFILENAMEA several = Request(0x81A04, 2000);
+    ModalScript script{Type("\"a.txt\" \"b.txt\""), Type("\"c.ini\"")};
+    ASSERT_NE(dialogs.GetOpenFileNameA(several), 0);
+    EXPECT_EQ(several.lpstrFile, Padded(dir.path() + "\0a.txt\0b.txt\0\0"s, 2000));
+
+    OPENFILENAMEA one = Request(0x81A04, 2000);
+    ASSERT_NE(dialogs.GetOpenFileNameA(one), 0);
+    EXPECT_EQ(one.lpstrFile, Padded(dir.file("c.ini") + "\0\0"s, 2000));
+}
+
+TEST_F(QtDialogsTest, SelectionTooLongForTheBufferFails) {
+    const std::size_t size = dir.file("a.txt").size() + 1;  // one byte short of the two NULs
+    OPENFILENAMEA ofn = Request(0x81A04, size);
+    ofn.lpstrFile = "a.txt" + std::string(size - 5, '\0');
+    ModalScript script{[](QWidget* w) {
+        EXPECT_EQ(FileDialogIn(w)->findChild<QLineEdit*>("fileNameEdit")->text(), "a.txt");
+        static_cast<QDialog*>(FileDialogIn(w))->accept();
+    }};
+    EXPECT_EQ(dialogs.GetOpenFileNameA(ofn), 0);
+    EXPECT_EQ(ofn.lpstrFile, "a.txt" + std::string(size - 5, '\0'));
+    EXPECT_EQ(script.played(), 1u);
+}
+
+TEST_F(QtDialogsTest, CancelAnswersZero) {
+    OPENFILENAMEA ofn = Request(0x1804);
+    ModalScript script{Reject, Reject, Reject};
+    EXPECT_EQ(dialogs.GetOpenFileNameA(ofn), 0);
+    EXPECT_EQ(dialogs.GetSaveFileNameA(ofn), 0);
+    EXPECT_EQ(ofn.lpstrFile, std::string(512, '\0'));
+    BROWSEINFOA bi;
+    const PIDLIST_ABSOLUTE none = dialogs.SHBrowseForFolderA(bi);
+    EXPECT_FALSE(none.has_value());
+    std::string path(512, ' ');
+    EXPECT_EQ(dialogs.SHGetPathFromIDListA(none, path), 0);
+    EXPECT_EQ(script.played(), 3u);
+    EXPECT_FALSE(script.timedOut());
+}
+
+TEST_F(QtDialogsTest, SaveChecksPathAndOverwriteAndAddsTheDefaultExtension) {
+    OPENFILENAMEA ofn = Request(0x806);
+    ofn.lpstrDefExt = "ini\0"s;
+    ModalScript script{Type("fehlt/neu"), ExpectMessageBox, Type("a.txt"), ExpectMessageBox,
+                       Type("neu")};
+    ASSERT_NE(dialogs.GetSaveFileNameA(ofn), 0);
+    EXPECT_EQ(ofn.lpstrFile, Padded(dir.file("neu.ini") + '\0', 512));
+    EXPECT_EQ(script.played(), 5u);
+}
+
+TEST_F(QtDialogsTest, ReadOnlyChoiceIsOfferedUnlessHidden) {
+    OPENFILENAMEA ofn = Request(OFN_FILEMUSTEXIST);
+    ModalScript script{[](QWidget* w) {
+        auto* box = FileDialogIn(w)->findChild<QCheckBox*>();
+        ASSERT_NE(box, nullptr);
+        box->setChecked(true);
+        Type("a.txt")(w);
+    }};
+    ASSERT_NE(dialogs.GetOpenFileNameA(ofn), 0);
+    EXPECT_EQ(ofn.Flags, OFN_FILEMUSTEXIST | OFN_READONLY);
+}
+
+TEST_F(QtDialogsTest, FolderBrowserConfirmsOnlyExistingFolders) {
+    BROWSEINFOA bi;
+    bi.lpszTitle = "Zielverzeichnis\0"s;
+    bi.ulFlags = BIF_RETURNONLYFSDIRS;
+    ModalScript script{[&](QWidget* w) {
+                           auto* label = w->findChild<QLabel*>("browseTitle");
+                           EXPECT_TRUE(label != nullptr && label->text() == "Zielverzeichnis");
+                           FileDialogIn(w)->setDirectory(QString::fromStdString(dir.path()));
+                           Type("fehlt")(w);
+                       },
+                       ExpectMessageBox, Type("sub")};
+    const PIDLIST_ABSOLUTE chosen = dialogs.SHBrowseForFolderA(bi);
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(script.played(), 3u);
+    std::string path(512, ' ');
+    ASSERT_NE(dialogs.SHGetPathFromIDListA(chosen, path), 0);
+    EXPECT_EQ(path, dir.file("sub") + '\0' + std::string(511 - dir.file("sub").size(), ' '));
+    std::string tooSmall(dir.file("sub").size(), ' ');
+    EXPECT_EQ(dialogs.SHGetPathFromIDListA(chosen, tooSmall), 0);
+    EXPECT_EQ(tooSmall, std::string(dir.file("sub").size(), ' '));
+}
+
+TEST_F(QtDialogsTest, DialogObjectSplitsARealMultipleSelection) {
+    struct NoBoxes : tarnu::ui::MessageBoxes {
+        void Show(const std::string& text, int, const std::string&) override {
+            ADD_FAILURE() << text;
+        }
+    } boxes;
+    tarnu::dialogs::C_Dateidialog d(boxes, dialogs, [] { return std::string(); });
+    d.MultiSelect(true);
+    d.InitDir(dir.path());
+    d.Filter1Text("Texte");
+    d.Filter1Suffix("*.txt");
+    ModalScript script{Type("\"b.txt\" \"a.txt\"")};
+    EXPECT_EQ(d.ShowOpen(), dir.file("b.txt"));
+    EXPECT_EQ(d.FileCount(), 2);
+    EXPECT_EQ(d.GetNextFile(), dir.file("a.txt"));
+    EXPECT_EQ(d.GetNextFile(), "");
+}
+
+}  // namespace
