@@ -65,8 +65,6 @@ class C_Dateidialog {
     std::string ShowSave();
 
   private:
-    friend class DateidialogProbe;  // reaches the private procedures in the tests
-
     std::int16_t CountFiles(const std::string& list);
     std::string BuildFilter();
     void CheckFlags(const std::string& intention);
