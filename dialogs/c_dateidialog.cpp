@@ -21,7 +21,8 @@ namespace {
 constexpr std::uint32_t OpenFileNameSize = 76;
 constexpr std::int16_t SingleBufLen = 512;
 constexpr std::int16_t MultiBufLen = 2000;
-// The browser's path buffer: room for any path the shell hands back, filled with spaces.
+// The browser's path buffer, filled with spaces. A longer path does not fit: the shell then
+// answers 0 and the choice counts as cancelled.
 constexpr std::size_t FolderPathLen = 512;
 
 constexpr std::int32_t MultiSelectFlags =

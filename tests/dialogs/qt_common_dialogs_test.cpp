@@ -123,13 +123,15 @@ TEST_F(QtDialogsTest, OpenHonoursTheRequestAndAnswersTheFullPath) {
         EXPECT_EQ(d->windowTitle(), QString::fromUtf8("Quelle wählen"));
         EXPECT_EQ(d->parentWidget(), &owner);
         EXPECT_EQ(d->directory().absolutePath(), QString::fromStdString(dir.path()));
-        EXPECT_EQ(d->nameFilters().size(), 2);
-        d->findChild<QCheckBox*>()->setChecked(true);  // offered: read-only is not hidden
+        ASSERT_EQ(d->nameFilters().size(), 2);
+        EXPECT_EQ(d->selectedNameFilter(), "Alle Dateien");  // shown without its patterns
+        d->selectNameFilter(d->nameFilters().at(0));         // the user picks the first entry
+        d->findChild<QCheckBox*>()->setChecked(true);        // offered: read-only is not hidden
         Type("c.ini")(w);
     }};
     ASSERT_NE(dialogs.GetOpenFileNameA(ofn), 0);
     EXPECT_EQ(ofn.lpstrFile, Padded(dir.file("c.ini") + '\0', 512));
-    EXPECT_EQ(ofn.nFilterIndex, 2u);
+    EXPECT_EQ(ofn.nFilterIndex, 1u);
     EXPECT_EQ(ofn.Flags, OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_READONLY);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/linux/qt/qt_common_dialogs.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
@@ -190,9 +191,11 @@ std::int32_t RunFileDialog(OPENFILENAMEA& ofn, bool save) {
     }
     ofn.lpstrFile.replace(0, ofn.nMaxFile,
                           answer + std::string(ofn.nMaxFile - answer.size(), '\0'));
-    const qsizetype chosenFilter = filters.indexOf(dialog.selectedNameFilter());
-    if (chosenFilter >= 0) {
-        ofn.nFilterIndex = static_cast<std::uint32_t>(chosenFilter + 1);
+    // The dialog names the chosen filter by its shown description only, which need not be
+    // unique; its list of filters knows the position.
+    const auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    if (!filters.isEmpty() && types != nullptr && types->currentIndex() >= 0) {
+        ofn.nFilterIndex = static_cast<std::uint32_t>(types->currentIndex() + 1);
     }
     if (readOnly != nullptr) {
         ofn.Flags =
