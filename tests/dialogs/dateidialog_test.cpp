@@ -1,0 +1,335 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "dialogs/c_dateidialog.h"
+#include "ports/error.h"
+
+using namespace std::string_literals;
+using namespace tarnu::commdlg;
+using tarnu::dialogs::C_Dateidialog;
+
+namespace {
+
+struct Box {
+    std::string text;
+    int style;
+    std::string title;
+};
+
+class Boxes : public tarnu::ui::MessageBoxes {
+  public:
+    void Show(const std::string& text, int style, const std::string& title) override {
+        shown.push_back({text, style, title});
+    }
+    std::vector<Box> shown;
+};
+
+// Answers as scripted, writing a confirmed answer over the start of the buffer like the
+// common dialogs do, and keeps every request.
+class ScriptedDialogs : public CommonDialogs {
+  public:
+    std::int32_t GetOpenFileNameA(OPENFILENAMEA& ofn) override { return Answer(ofn, opened); }
+    std::int32_t GetSaveFileNameA(OPENFILENAMEA& ofn) override { return Answer(ofn, saved); }
+    PIDLIST_ABSOLUTE SHBrowseForFolderA(BROWSEINFOA& bi) override {
+        browsed.push_back(bi);
+        FailIfAsked();
+        return folder;
+    }
+    std::int32_t SHGetPathFromIDListA(const PIDLIST_ABSOLUTE& pidl, std::string& path) override {
+        pathBuffer = path;
+        if (!pidl) {
+            return 0;
+        }
+        path.replace(0, pidl->path.size() + 1, pidl->path + '\0');
+        return 1;
+    }
+
+    std::string answer;
+    bool cancel = false;
+    std::int32_t failWith = 0;
+    PIDLIST_ABSOLUTE folder;
+    std::vector<OPENFILENAMEA> opened, saved;
+    std::vector<BROWSEINFOA> browsed;
+    std::string pathBuffer;
+
+  private:
+    void FailIfAsked() {
+        if (failWith != 0) {
+            throw tarnu::Error(failWith);
+        }
+    }
+    std::int32_t Answer(OPENFILENAMEA& ofn, std::vector<OPENFILENAMEA>& requests) {
+        requests.push_back(ofn);
+        FailIfAsked();
+        if (cancel) {
+            return 0;
+        }
+        ofn.lpstrFile.replace(0, answer.size(), answer);
+        return 1;
+    }
+};
+
+class DateidialogTest : public testing::Test {
+  protected:
+    C_Dateidialog Make() {
+        return C_Dateidialog(boxes, port, [this] { return currentDir; });
+    }
+
+    // The list an open and then a save dialog get after Filter (unless none) and the numbered
+    // entries {N, text, suffix}; both dialogs must get the same.
+    std::string FilterList(const std::optional<std::string>& filter,
+                           const std::vector<std::tuple<int, std::string, std::string>>& entries) {
+        using Setter = void (C_Dateidialog::*)(const std::string&);
+        const Setter texts[] = {nullptr,
+                                &C_Dateidialog::Filter1Text,
+                                &C_Dateidialog::Filter2Text,
+                                &C_Dateidialog::Filter3Text,
+                                &C_Dateidialog::Filter4Text,
+                                &C_Dateidialog::Filter5Text};
+        const Setter suffixes[] = {nullptr,
+                                   &C_Dateidialog::Filter1Suffix,
+                                   &C_Dateidialog::Filter2Suffix,
+                                   &C_Dateidialog::Filter3Suffix,
+                                   &C_Dateidialog::Filter4Suffix,
+                                   &C_Dateidialog::Filter5Suffix};
+        C_Dateidialog d = Make();
+        if (filter) {
+            d.Filter(*filter);
+        }
+        for (const auto& [n, text, suffix] : entries) {
+            (d.*texts[n])(text);
+            (d.*suffixes[n])(suffix);
+        }
+        d.ShowOpen();
+        d.ShowSave();
+        EXPECT_EQ(port.saved.back().lpstrFilter, port.opened.back().lpstrFilter);
+        return port.opened.back().lpstrFilter;
+    }
+
+    std::string currentDir = "/home/anna";
+    Boxes boxes;
+    ScriptedDialogs port;
+};
+
+TEST_F(DateidialogTest, FreshObjectAsksWithItsDefaults) {
+    C_Dateidialog d = Make();
+    currentDir = "/elsewhere";  // the directory at creation counts, not the one at the dialog
+    EXPECT_EQ(d.FileName(), std::string(512, '\0'));
+    port.answer = "/home/anna/a.txt\0"s;
+    EXPECT_EQ(d.ShowOpen(), "/home/anna/a.txt");
+    const OPENFILENAMEA& r = port.opened.at(0);
+    EXPECT_EQ(r.lStructSize, 76u);
+    EXPECT_EQ(r.hwndOwner, 0);
+    EXPECT_EQ(r.nFilterIndex, 1u);
+    EXPECT_EQ(r.lpstrFile, std::string(512, '\0'));
+    EXPECT_EQ(r.nMaxFile, 512u);
+    EXPECT_EQ(r.lpstrInitialDir, "/home/anna\0"s);
+    EXPECT_EQ(r.lpstrTitle, "Datei öffnen\0"s);
+    EXPECT_EQ(r.Flags, 0x1804u);
+    EXPECT_EQ(r.lpstrDefExt, "\0"s);
+    EXPECT_EQ(d.FileName(), "/home/anna/a.txt");
+    EXPECT_EQ(d.FileCount(), 1);
+    EXPECT_EQ(d.GetNextFile(), "");
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(DateidialogTest, CreationReportsAFailingCurrentDirectoryAndGoesOn) {
+    C_Dateidialog d(boxes, port, []() -> std::string { throw tarnu::Error(76); });
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Pfad nicht gefunden");
+    EXPECT_EQ(boxes.shown[0].style, tarnu::ui::vbOKOnly);
+    EXPECT_EQ(boxes.shown[0].title, "Exit_Class_Initialize");
+    d.ShowOpen();
+    EXPECT_EQ(port.opened.at(0).lpstrInitialDir, "");
+    EXPECT_EQ(port.opened.at(0).nMaxFile, 512u);
+}
+
+TEST_F(DateidialogTest, FilterListJoinsFilterAndCompleteNumberedEntries) {
+    const std::string all = "Alle Dateien\0*.*\0\0"s;
+    EXPECT_EQ(FilterList(std::nullopt, {}), all);
+    EXPECT_EQ(FilterList(std::nullopt, {{1, "Texte", ""}, {3, "", "*.mdb"}}), all);
+    EXPECT_EQ(FilterList(std::nullopt, {{2, "DB", "*.mdb;*.mde"}, {4, "T", "*.txt"}}),
+              "DB\0*.mdb;*.mde\0T\0*.txt\0\0\0"s);
+    EXPECT_EQ(FilterList("A\0*.a\0\0\0"s, {{5, "I", "*.ini"}}), "A\0*.a\0I\0*.ini\0\0\0"s);
+    EXPECT_EQ(FilterList("T\0*.txt"s, {}), "T\0*.txt\0\0\0"s);
+    EXPECT_EQ(FilterList("", {}), all);
+    EXPECT_EQ(FilterList("\0"s, {{1, "T", "*.txt"}}), "T\0*.txt\0\0\0"s);
+}
+
+TEST_F(DateidialogTest, FlagsAndCaptionChosenOnceStayWithTheObject) {
+    C_Dateidialog open = Make();
+    open.MultiSelect(true);
+    open.ShowOpen();
+    EXPECT_EQ(port.opened.back().Flags, 0x81A04u);
+    C_Dateidialog save = Make();
+    save.MultiSelect(true);
+    save.ShowSave();
+    EXPECT_EQ(port.saved.back().Flags, 0x806u);
+    EXPECT_EQ(port.saved.back().lpstrTitle, "Datei speichern unter\0"s);
+    C_Dateidialog given = Make();
+    given.Flags(0x2);
+    given.MultiSelect(true);
+    given.ShowSave();
+    given.ShowOpen();
+    EXPECT_EQ(port.saved.back().Flags, 0x80202u);
+    EXPECT_EQ(port.opened.back().Flags, 0x80202u);
+
+    C_Dateidialog d = Make();
+    d.hwnd(0x5A0001);
+    d.ShowFolder();
+    EXPECT_EQ(port.browsed.at(0).lpszTitle, "");
+    EXPECT_EQ(port.browsed.at(0).hwndOwner, 0x5A0001);
+    EXPECT_EQ(port.browsed.at(0).ulFlags, 1u);
+    d.ShowOpen();
+    d.ShowSave();
+    EXPECT_EQ(port.saved.back().lpstrTitle, "Datei öffnen\0"s);
+    EXPECT_EQ(port.saved.back().Flags, 0x1804u);
+    d.ShowFolder();
+    EXPECT_EQ(port.browsed.at(1).lpszTitle, "Datei öffnen\0"s);
+}
+
+TEST_F(DateidialogTest, MultipleSelectionHandsOutEveryNameOnce) {
+    C_Dateidialog d = Make();
+    d.MultiSelect(true);
+    port.answer = "/srv/tarnu\0KDL.mdb\0kdlcode.mde\0system.srv\0\0"s;
+    EXPECT_EQ(d.ShowOpen(), "/srv/tarnu/KDL.mdb");
+    EXPECT_EQ(port.opened.at(0).nMaxFile, 2000u);
+    EXPECT_EQ(d.FileCount(), 3);
+    EXPECT_EQ(d.GetNextFile(), "/srv/tarnu/kdlcode.mde");
+    EXPECT_EQ(d.GetNextFile(), "/srv/tarnu/system.srv");
+    EXPECT_EQ(d.GetNextFile(), "");
+    EXPECT_EQ(d.GetNextFile(), "");
+
+    port.answer = "/\0a\0b\0\0"s;  // in the root the separator is not doubled
+    EXPECT_EQ(d.ShowOpen(), "/a");
+    EXPECT_EQ(d.GetNextFile(), "/b");
+    port.answer = "/srv/x\0c\0d\0\0"s;  // a new selection drops the rest of the old one
+    d.ShowOpen();
+    port.answer = "/srv/one.txt\0\0"s;
+    EXPECT_EQ(d.ShowOpen(), "/srv/one.txt");
+    EXPECT_EQ(d.FileCount(), 1);
+    EXPECT_EQ(d.GetNextFile(), "");
+}
+
+TEST_F(DateidialogTest, SelectionsThatAreNotSplitLeaveNothingForGetNextFile) {
+    C_Dateidialog d = Make();
+    d.MultiSelect(true);
+    port.answer = "/srv\0a\0b\0c\0\0"s;
+    d.ShowOpen();
+    d.MultiSelect(false);
+    port.answer = "/srv/single\0"s;
+    EXPECT_EQ(d.ShowOpen(), "/srv/single");
+    EXPECT_EQ(d.GetNextFile(), "");
+
+    d.MultiSelectOCXCompatible(true);
+    port.answer = "/srv\0a\0b\0c\0\0"s;
+    EXPECT_EQ(d.ShowOpen(), "/srv\0a\0b\0c"s);
+    EXPECT_EQ(d.FileCount(), 1);  // as the single selection left it
+    EXPECT_EQ(d.GetNextFile(), "");
+    port.answer = "/srv/one\0\0"s;
+    EXPECT_EQ(d.ShowOpen(), "/srv/one");
+}
+
+TEST_F(DateidialogTest, CancelEmptiesTheResultAndSaveLeavesTheSelection) {
+    C_Dateidialog d = Make();
+    d.MultiSelect(true);
+    port.answer = "/srv\0a\0b\0c\0\0"s;
+    d.ShowOpen();
+    port.answer = "/srv/neu.ini\0"s;
+    EXPECT_EQ(d.ShowSave(), "/srv/neu.ini");
+    port.cancel = true;
+    EXPECT_EQ(d.ShowSave(), "");
+    EXPECT_EQ(d.FileName(), "");
+    EXPECT_EQ(d.FileCount(), 3);
+    EXPECT_EQ(d.GetNextFile(), "/srv/b");
+    EXPECT_EQ(d.ShowOpen(), "");
+    EXPECT_EQ(d.FileCount(), 0);
+    EXPECT_EQ(d.GetNextFile(), "");
+
+    C_Dateidialog folder = Make();
+    EXPECT_EQ(folder.ShowFolder(), "");
+    EXPECT_EQ(folder.FileName(), "");
+    EXPECT_EQ(port.pathBuffer, std::string(512, ' '));
+    port.folder = ITEMIDLIST{"/srv/tarnu"};
+    EXPECT_EQ(folder.ShowFolder(), "/srv/tarnu");
+    EXPECT_EQ(folder.FileName(), "/srv/tarnu");
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(DateidialogTest, PresetNameMustFitTheBufferInBytes) {
+    C_Dateidialog d = Make();
+    d.DefaultFileName(std::string(512, 'n'));
+    port.answer = "/srv/KDL.mdb\0"s;
+    d.ShowOpen();
+    EXPECT_EQ(port.opened.at(0).lpstrFile, std::string(512, 'n'));
+    std::string umlauts;
+    for (int i = 0; i < 257; ++i) {
+        umlauts += "ä";  // 257 characters, 514 bytes
+    }
+    d.DefaultFileName(umlauts);
+    EXPECT_EQ(d.ShowOpen(), "");
+    EXPECT_EQ(d.ShowSave(), "");
+    EXPECT_EQ(port.opened.size() + port.saved.size(), 1u);
+    EXPECT_EQ(d.FileName(), "/srv/KDL.mdb");
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].title, "Exit_ShowOpen");
+    EXPECT_EQ(boxes.shown[1].title, "Exit_ShowSave");
+    EXPECT_EQ(boxes.shown[1].text, tarnu::standardErrorDescription(5));
+    EXPECT_EQ(boxes.shown[1].style, tarnu::ui::vbOKOnly);
+}
+
+TEST_F(DateidialogTest, FailuresAreShownAndAbsorbed) {
+    C_Dateidialog d = Make();
+    d.MultiSelect(true);
+    port.answer = "/srv\0a\0b\0\0"s;
+    d.ShowOpen();
+    port.answer = std::string(2500, 'x');  // more than the buffer, and no NUL in it
+    EXPECT_EQ(d.ShowOpen(), "");
+    EXPECT_EQ(d.FileCount(), 0);
+    EXPECT_EQ(d.GetNextFile(), "");
+    port.failWith = tarnu::err::PermissionDenied;
+    EXPECT_EQ(d.ShowOpen(), "");
+    EXPECT_EQ(d.ShowFolder(), "");
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[0].title, "Exit_ParseAuswahl");
+    EXPECT_EQ(boxes.shown[1].text, "Zugriff verweigert");
+    EXPECT_EQ(boxes.shown[1].title, "Exit_ShowOpen");
+    EXPECT_EQ(boxes.shown[2].text, "70: Zugriff verweigert");
+    EXPECT_EQ(boxes.shown[2].title, "ShowFolder");
+}
+
+TEST_F(DateidialogTest, SettersTakeEffectAtTheNextDialog) {
+    C_Dateidialog d = Make();
+    d.MultiSelectOCXCompatible(false);
+    d.ShowOpen();
+    EXPECT_EQ(port.opened.back().nMaxFile, 512u);
+    EXPECT_EQ(port.opened.back().Flags, 0x1804u);
+
+    C_Dateidialog single = Make();
+    single.MultiSelectOCXCompatible(true);
+    single.MultiSelect(false);
+    single.InitDir("/a");
+    single.DefaultDir("/b");
+    single.DefaultExt("mdb");
+    single.DialogTitle("");
+    single.DefaultFileName("KDL.mdb");
+    port.answer = "/b/KDL.mdb\0"s;
+    EXPECT_EQ(single.ShowOpen(), "/b/KDL.mdb");
+    const OPENFILENAMEA& r = port.opened.back();
+    EXPECT_EQ(r.nMaxFile, 2000u);
+    EXPECT_EQ(r.Flags, 0x1804u);
+    EXPECT_EQ(r.lpstrInitialDir, "/b\0"s);
+    EXPECT_EQ(r.lpstrDefExt, "mdb\0"s);
+    EXPECT_EQ(r.lpstrTitle, "\0"s);
+    EXPECT_EQ(r.lpstrFile, "KDL.mdb" + std::string(1993, '\0'));
+    single.InitDir("/c");
+    single.ShowSave();
+    EXPECT_EQ(port.saved.back().lpstrInitialDir, "/c\0"s);
+    EXPECT_EQ(port.saved.back().lpstrTitle, "\0"s);
+}
+
+}  // namespace
