@@ -1,7 +1,6 @@
 #include "tests/settings/child_process.h"
 
 #include <grp.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,26 +9,20 @@
 
 namespace tarnu::test {
 
-namespace {
-constexpr uid_t kNobody = 65534;
-}
-
-pid_t StartChild(const std::function<int()>& body, bool asUnprivileged) {
+pid_t StartChild(const std::function<int()>& body, bool asNobody) {
     const pid_t pid = ::fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        int code = 100;
+        if (asNobody && ::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(101);
+        }
+        int code = 102;
         try {
-            if (asUnprivileged && ::geteuid() == 0 &&
-                (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 ||
-                 ::setuid(kNobody) != 0)) {
-                ::_exit(101);
-            }
             code = body();
         } catch (...) {
-            code = 102;
         }
         ::_exit(code);
     }
@@ -44,26 +37,6 @@ int WaitChild(pid_t pid) {
         }
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int RunInChild(const std::function<int()>& body, bool asUnprivileged) {
-    return WaitChild(StartChild(body, asUnprivileged));
-}
-
-void MakeReadOnlyForAll(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 ||
-        ::chmod(path.c_str(), S_ISDIR(st.st_mode) ? 0555 : 0444) != 0) {
-        throw std::runtime_error("cannot change the mode of " + path);
-    }
-}
-
-void MakeWritableForAll(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 ||
-        ::chmod(path.c_str(), S_ISDIR(st.st_mode) ? 0777 : 0666) != 0) {
-        throw std::runtime_error("cannot change the mode of " + path);
-    }
 }
 
 }  // namespace tarnu::test

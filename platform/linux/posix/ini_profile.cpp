@@ -96,10 +96,12 @@ std::string Fold(std::string_view s) {
             out[i] = static_cast<char>(c + ('a' - 'A'));
         } else if (c == 0xC3 && i + 1 < out.size()) {
             const auto next = static_cast<unsigned char>(out[i + 1]);
-            if (next >= 0x80 && next <= 0x9E && next != 0x97) {  // 0x97 is the sign ×
-                out[i + 1] = static_cast<char>(next + 0x20);
+            if (next >= 0x80 && next <= 0xBF) {
+                if (next <= 0x9E && next != 0x97) {  // 0x97 is the sign ×
+                    out[i + 1] = static_cast<char>(next + 0x20);
+                }
+                ++i;
             }
-            ++i;
         }
     }
     return out;
@@ -457,7 +459,8 @@ int IniProfile::WritePrivateProfileStringA(const std::string& section, const std
     // The lock sits on the settings file itself. A writer that waited for it may find the
     // file replaced by the one before it and then locks the new file instead.
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        Fd lock(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+        // A link that points nowhere is refused rather than replaced by a file of our own.
+        Fd lock(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666));
         if (!lock.ok()) {
             return 0;
         }
