@@ -1,0 +1,489 @@
+#include "platform/linux/posix/ini_profile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace tarnu::posix {
+
+namespace ini {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+struct Line {
+    std::string_view text;  // without its line end
+    std::string_view end;   // "\r\n", "\n", "\r" or, for a last line without one, ""
+};
+
+struct Lines {
+    std::string_view bom;
+    std::vector<Line> lines;
+};
+
+// CR LF, LF and a lone CR all end a line, as they do for the Windows functions.
+Lines Split(std::string_view content) {
+    Lines out;
+    if (content.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        out.bom = content.substr(0, kByteOrderMark.size());
+        content.remove_prefix(kByteOrderMark.size());
+    }
+    while (!content.empty()) {
+        const std::size_t at = content.find_first_of("\r\n");
+        if (at == std::string_view::npos) {
+            out.lines.push_back({content, {}});
+            break;
+        }
+        const std::size_t endLength =
+            (content[at] == '\r' && at + 1 < content.size() && content[at + 1] == '\n') ? 2 : 1;
+        out.lines.push_back({content.substr(0, at), content.substr(at, endLength)});
+        content.remove_prefix(at + endLength);
+    }
+    return out;
+}
+
+// Ctrl-Z counts too: old editors closed text files with it.
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
+}
+
+std::string_view TrimLeft(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) {
+        s.remove_prefix(1);
+    }
+    return s;
+}
+
+std::string_view TrimRight(std::string_view s) {
+    while (!s.empty() && IsBlank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+std::string_view Trim(std::string_view s) {
+    return TrimRight(TrimLeft(s));
+}
+
+// The functions see C strings: a NUL ends the text.
+std::string_view UpToNul(std::string_view s) {
+    return s.substr(0, s.find('\0'));
+}
+
+std::string_view StripQuotes(std::string_view s) {
+    if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front()) {
+        return s.substr(1, s.size() - 2);
+    }
+    return s;
+}
+
+// Case folding of ASCII and of the Latin-1 letters in UTF-8 (the umlauts among them), which is
+// what the Windows functions fold in a western code page.
+std::string Fold(std::string_view s) {
+    std::string out(s);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (c >= 'A' && c <= 'Z') {
+            out[i] = static_cast<char>(c + ('a' - 'A'));
+        } else if (c == 0xC3 && i + 1 < out.size()) {
+            const auto next = static_cast<unsigned char>(out[i + 1]);
+            if (next >= 0x80 && next <= 0xBF) {
+                if (next <= 0x9E && next != 0x97) {  // 0x97 is the sign ×
+                    out[i + 1] = static_cast<char>(next + 0x20);
+                }
+                ++i;
+            }
+        }
+    }
+    return out;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && Fold(a) == Fold(b);
+}
+
+enum class Kind { Other, Header, Entry };
+
+struct Classified {
+    Kind kind = Kind::Other;
+    std::string_view name;   // section name of a header, key of an entry, trimmed
+    std::string_view value;  // value of an entry, trimmed
+};
+
+Classified Classify(std::string_view text) {
+    const std::string_view t = Trim(UpToNul(text));
+    if (!t.empty() && t.front() == '[') {
+        // The name runs to the last closing bracket, so "[a]b]" is the section "a]b".
+        const std::size_t close = t.rfind(']');
+        if (close != std::string_view::npos && close > 0) {
+            return {Kind::Header, Trim(t.substr(1, close - 1)), {}};
+        }
+    }
+    const std::size_t eq = t.find('=');
+    if (eq != std::string_view::npos) {
+        return {Kind::Entry, TrimRight(t.substr(0, eq)), TrimLeft(t.substr(eq + 1))};
+    }
+    return {};
+}
+
+// The lines of the first section of that name: the header's index (npos for the lines before
+// any header, the section "") and the end of its body.
+struct Section {
+    bool found = false;
+    std::size_t header = std::string_view::npos;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+Section FindSection(const std::vector<Line>& lines, std::string_view name) {
+    const std::string wanted = Fold(name);
+    Section result;
+    bool inMatch = wanted.empty();
+    if (inMatch) {
+        result.found = true;
+        result.begin = 0;
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Classified c = Classify(lines[i].text);
+        if (c.kind != Kind::Header) {
+            continue;
+        }
+        if (inMatch) {
+            result.end = i;
+            return result;
+        }
+        if (Fold(c.name) == wanted) {
+            inMatch = true;
+            result = {true, i, i + 1, 0};
+        }
+    }
+    if (inMatch) {
+        result.end = lines.size();
+    }
+    return result;
+}
+
+std::string_view FirstLineEnd(const std::vector<Line>& lines) {
+    for (const Line& line : lines) {
+        if (!line.end.empty()) {
+            return line.end;
+        }
+    }
+    return "\r\n";
+}
+
+}  // namespace
+
+std::optional<std::string> FindValue(std::string_view content, std::string_view section,
+                                     std::string_view key) {
+    const Lines split = Split(content);
+    const Section s = FindSection(split.lines, Trim(section));
+    if (!s.found) {
+        return std::nullopt;
+    }
+    const std::string_view wanted = Trim(key);
+    for (std::size_t i = s.begin; i < s.end; ++i) {
+        const Classified c = Classify(split.lines[i].text);
+        if (c.kind == Kind::Entry && EqualNoCase(c.name, wanted)) {
+            return std::string(StripQuotes(c.value));
+        }
+    }
+    return std::nullopt;
+}
+
+std::string DefaultForm(std::string_view defaultValue) {
+    return std::string(StripQuotes(TrimRight(defaultValue)));
+}
+
+bool Writable(std::string_view text) {
+    return text.find_first_of("\r\n") == std::string::npos;
+}
+
+std::string SetValue(std::string_view content, std::string_view section, std::string_view key,
+                     std::string_view value) {
+    const Lines split = Split(content);
+    const std::vector<Line>& lines = split.lines;
+    const std::string_view sectionName = Trim(section);
+    const std::string_view keyName = Trim(key);
+    const std::string_view fileLineEnd = FirstLineEnd(lines);
+
+    std::string out(split.bom);
+    out.reserve(content.size() + sectionName.size() + keyName.size() + value.size() + 8);
+    auto emit = [&out](std::string_view text, std::string_view end) {
+        out.append(text);
+        out.append(end);
+    };
+    // A new line ends as the line before it does. That line ended the same way before, so its
+    // end cannot run together with the start of the line that follows (a lone CR before an
+    // empty LF line would). A last line without a line end gets the file's usual one.
+    auto endAfter = [&](std::size_t index) {
+        return index > 0 && !lines[index - 1].end.empty() ? lines[index - 1].end : fileLineEnd;
+    };
+    auto emitEntry = [&](std::string_view end) {
+        out.append(keyName).append("=").append(value).append(end);
+    };
+
+    const Section s = FindSection(lines, sectionName);
+    if (!s.found) {
+        const std::string_view end = endAfter(lines.size());
+        for (const Line& line : lines) {
+            emit(line.text, line.end.empty() ? end : line.end);
+        }
+        out.append("[").append(sectionName).append("]").append(end);
+        emitEntry(end);
+        return out;
+    }
+
+    std::size_t replace = std::string_view::npos;
+    for (std::size_t i = s.begin; i < s.end && replace == std::string_view::npos; ++i) {
+        const Classified c = Classify(lines[i].text);
+        if (c.kind == Kind::Entry && EqualNoCase(c.name, keyName)) {
+            replace = i;
+        }
+    }
+    if (replace != std::string_view::npos) {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (i != replace) {
+                emit(lines[i].text, lines[i].end);
+                continue;
+            }
+            // The key keeps its spelling and indentation from the file.
+            const Classified c = Classify(lines[i].text);
+            const std::string_view text = lines[i].text;
+            const std::size_t indent = TrimLeft(text).data() - text.data();
+            out.append(text.substr(0, indent)).append(c.name).append("=").append(value);
+            out.append(lines[i].end);
+        }
+        return out;
+    }
+
+    // After the last line of the section that is not blank, so that blank lines separating it
+    // from the next section stay where they are.
+    std::size_t insert = s.header == std::string_view::npos ? 0 : s.header + 1;
+    for (std::size_t i = s.begin; i < s.end; ++i) {
+        if (!Trim(lines[i].text).empty()) {
+            insert = i + 1;
+        }
+    }
+    const std::string_view end = endAfter(insert);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i == insert) {
+            emitEntry(end);
+        }
+        emit(lines[i].text, lines[i].end.empty() && i + 1 == insert ? end : lines[i].end);
+    }
+    if (insert == lines.size()) {
+        emitEntry(end);
+    }
+    return out;
+}
+
+}  // namespace ini
+
+namespace {
+
+// A file descriptor closed when it goes out of scope.
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+    // Closes now and tells whether the close went well (it can report a failed write-back).
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+std::string CString(const std::string& s) {
+    return s.substr(0, s.find('\0'));
+}
+
+bool ReadAll(int fd, std::string& out) {
+    out.clear();
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n == 0) {
+            return true;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        out.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Only a regular file is a settings file; opening never waits (a FIFO would block a plain open).
+std::optional<std::string> ReadSettingsFile(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    std::string content;
+    if (!ReadAll(fd.get(), content)) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+// The file a link points to is the one to change: replacing the link itself would cut it off.
+std::string ResolveLink(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            std::string resolved(real);
+            std::free(real);
+            return resolved;
+        }
+    }
+    return path;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool SyncFolder(const std::string& folder) {
+    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.ok()) {
+        // A folder we may write but not read: the rename stands, only its flush is left to
+        // the system.
+        return errno == EACCES;
+    }
+    return ::fsync(fd.get()) == 0;
+}
+
+// Puts content in the place of path through a new file beside it. like says whose file it is
+// and with which permissions.
+bool ReplaceWhole(const std::string& path, const struct stat& like, std::string_view content) {
+    const std::string folder = FolderOf(path);
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = (folder == "/" ? "" : folder) + "/." + name + ".XXXXXX";
+    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.ok()) {
+        return false;
+    }
+    struct stat own {};
+    if (::fstat(fd.get(), &own) == 0 && (own.st_uid != like.st_uid || own.st_gid != like.st_gid)) {
+        // Only root can give the file back to its owner; anyone else makes it their own.
+        [[maybe_unused]] const int ignored = ::fchown(fd.get(), like.st_uid, like.st_gid);
+    }
+    const bool written = ::fchmod(fd.get(), like.st_mode & 07777) == 0 &&
+                         WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0 && fd.Close();
+    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return SyncFolder(folder);
+}
+
+}  // namespace
+
+std::uint32_t IniProfile::GetPrivateProfileStringA(const std::string& section,
+                                                   const std::string& key,
+                                                   const std::string& defaultValue, char* buffer,
+                                                   std::uint32_t size,
+                                                   const std::string& fileName) {
+    if (buffer == nullptr || size == 0) {
+        return 0;
+    }
+    std::optional<std::string> value;
+    const std::string path = CString(fileName);
+    if (!path.empty()) {
+        if (const std::optional<std::string> content = ReadSettingsFile(path)) {
+            value = ini::FindValue(*content, CString(section), CString(key));
+        }
+    }
+    const std::string text = value ? *value : ini::DefaultForm(CString(defaultValue));
+    const std::size_t count = std::min<std::size_t>(text.size(), size - 1);
+    std::memcpy(buffer, text.data(), count);
+    buffer[count] = '\0';
+    return static_cast<std::uint32_t>(count);
+}
+
+int IniProfile::WritePrivateProfileStringA(const std::string& section, const std::string& key,
+                                           const std::string& value, const std::string& fileName) {
+    const std::string s = CString(section);
+    const std::string k = CString(key);
+    const std::string v = CString(value);
+    std::string path = CString(fileName);
+    if (path.empty() || !ini::Writable(s) || !ini::Writable(k) || !ini::Writable(v)) {
+        return 0;
+    }
+    path = ResolveLink(path);
+
+    // The lock sits on the settings file itself. A writer that waited for it may find the
+    // file replaced by the one before it and then locks the new file instead.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        // A link that points nowhere is refused rather than replaced by a file of our own.
+        Fd lock(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666));
+        if (!lock.ok()) {
+            return 0;
+        }
+        int locked;
+        do {
+            locked = ::flock(lock.get(), LOCK_EX);
+        } while (locked != 0 && errno == EINTR);
+        struct stat held {};
+        struct stat named {};
+        if (locked != 0 || ::fstat(lock.get(), &held) != 0 || !S_ISREG(held.st_mode)) {
+            return 0;
+        }
+        if (::stat(path.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+            named.st_ino != held.st_ino) {
+            continue;
+        }
+        std::string content;
+        if (!ReadAll(lock.get(), content)) {
+            return 0;
+        }
+        return ReplaceWhole(path, held, ini::SetValue(content, s, k, v)) ? 1 : 0;
+    }
+    return 0;
+}
+
+}  // namespace tarnu::posix
