@@ -250,6 +250,35 @@ TEST(FileRegistryTest, MachineHiveIsReadOnlyForAUserWhoMayNotWriteIt) {
     EXPECT_TRUE(StoredValue(t, reg::HKeyCurrentUser, "Software\\Access", "Security"));
 }
 
+TEST(FileRegistryTest, AnAdministratorWritingAUsersHiveLeavesItWritableForTheUser) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    TempRegistry t;
+    OpenForUnprivilegedUser(t.dir.path());
+    GiveToUnprivilegedUser(t.dir.file("user"));
+    ASSERT_EQ(Modul_reg::CreateRegKey(t.registry, reg::HKeyCurrentUser, "Software\\Tarnu"), 1);
+    struct stat st {};
+    ASSERT_EQ(stat(t.registry.HiveFile(reg::HKeyCurrentUser).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    const auto results = RunUnprivileged([&] {
+        posix::FileRegistry registry(t.userFolder, t.machineFolder);
+        return std::vector<std::int32_t>{Modul_reg::SetRegValue(registry, reg::HKeyCurrentUser,
+                                                                "Software\\Tarnu", "v",
+                                                                Variant::I2(1), VbTrue, VbTrue)};
+    });
+    ASSERT_TRUE(results);
+    EXPECT_EQ(*results, std::vector<std::int32_t>{0});
+    // And back: the administrator's next write keeps the user as the owner.
+    ASSERT_EQ(Modul_reg::SetRegValue(t.registry, reg::HKeyCurrentUser, "Software\\Tarnu", "w",
+                                     Variant::I2(1), VbTrue, VbTrue),
+              0);
+    ASSERT_EQ(stat(t.registry.HiveFile(reg::HKeyCurrentUser).c_str(), &st), 0);
+    EXPECT_NE(st.st_uid, 0u);
+    EXPECT_TRUE(StoredValue(t, reg::HKeyCurrentUser, "Software\\Tarnu", "v"));
+}
+
 TEST(FileRegistryTest, ConcurrentWritersLoseNothing) {
     TempRegistry t;
     constexpr int kValues = 25;

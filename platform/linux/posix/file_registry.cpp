@@ -77,6 +77,19 @@ bool MayWrite(const std::string& folder, const std::string& file) {
     return true;
 }
 
+// What an administrator creates in a user's folder belongs to that user, so that running the
+// tool once with administrator rights does not lock the user out of their own hive. True with
+// the owner of `model` when that is someone other than root and this process is root.
+bool OwnerToTake(const std::string& model, uid_t& uid, gid_t& gid) {
+    struct stat st {};
+    if (geteuid() != 0 || stat(model.c_str(), &st) != 0 || (st.st_uid == 0 && st.st_gid == 0)) {
+        return false;
+    }
+    uid = st.st_uid;
+    gid = st.st_gid;
+    return true;
+}
+
 reg::LONG MakeFolders(const std::string& folder, mode_t mode) {
     if (IsDirectory(folder)) {
         return reg::ErrorSuccess;
@@ -87,8 +100,13 @@ reg::LONG MakeFolders(const std::string& folder, mode_t mode) {
             return status;
         }
     }
-    if (mkdir(folder.c_str(), mode) != 0 && errno != EEXIST) {
-        return StatusOfErrno(errno);
+    if (mkdir(folder.c_str(), mode) != 0) {
+        return errno == EEXIST ? reg::ErrorSuccess : StatusOfErrno(errno);
+    }
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (OwnerToTake(parent, uid, gid)) {
+        (void)!chown(folder.c_str(), uid, gid);
     }
     return reg::ErrorSuccess;
 }
@@ -177,14 +195,12 @@ reg::LONG ReplaceHiveFile(const std::string& folder, const std::string& file, mo
         return StatusOfErrno(error);
     };
     struct stat old {};
-    mode_t mode = newMode;
-    if (stat(file.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-        // An administrator writing a user's hive must not take it away from the user.
-        if (geteuid() == 0 && (old.st_uid != 0 || old.st_gid != 0) &&
-            fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
-            return fail(errno);
-        }
+    const bool replacing = stat(file.c_str(), &old) == 0;
+    const mode_t mode = replacing ? old.st_mode & 07777 : newMode;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (OwnerToTake(replacing ? file : folder, uid, gid)) {
+        (void)!fchown(fd.get(), uid, gid);
     }
     if (fchmod(fd.get(), mode) != 0 || !WriteAll(fd.get(), bytes) || fsync(fd.get()) != 0 ||
         !fd.Close()) {
@@ -369,6 +385,11 @@ reg::LONG FileRegistry::Mutate(const Hive& hive, Change change) {
     Fd lock(open((hive.file + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, hive.fileMode));
     if (lock.get() < 0) {
         return StatusOfErrno(errno);
+    }
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (OwnerToTake(hive.folder, uid, gid)) {
+        (void)!fchown(lock.get(), uid, gid);
     }
     while (flock(lock.get(), LOCK_EX) != 0) {
         if (errno != EINTR) {

@@ -2,6 +2,8 @@
 
 namespace tarnu {
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+    return '/';
+}
 
 }  // namespace tarnu
