@@ -2,8 +2,6 @@
 
 namespace tarnu {
 
-char PathSeparator() {
-    return '/';
-}
+char PathSeparator() { return '/'; }
 
 }  // namespace tarnu
