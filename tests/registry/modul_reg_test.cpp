@@ -170,48 +170,5 @@ TEST_F(ModulRegTest, KeyExistsAndCreateReportStatusAndDisposition) {
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 
-// Passes everything to a real registry except the calls told to fail.
-class FailingRegistry : public reg::RegistryApi {
-  public:
-    explicit FailingRegistry(reg::RegistryApi& real) : real_(real) {}
-    reg::LONG failSet = 0;
-    reg::LONG failCreate = 0;
-
-    reg::LONG RegOpenKeyExA(reg::HKEY k, const std::string& s, reg::DWORD o, reg::DWORD m,
-                            reg::HKEY* r) override {
-        return real_.RegOpenKeyExA(k, s, o, m, r);
-    }
-    reg::LONG RegCreateKeyExA(reg::HKEY k, const std::string& s, reg::DWORD res, const char* c,
-                              reg::DWORD o, reg::DWORD m, const void* sa, reg::HKEY* r,
-                              reg::DWORD* d) override {
-        return failCreate ? failCreate : real_.RegCreateKeyExA(k, s, res, c, o, m, sa, r, d);
-    }
-    reg::LONG RegFlushKey(reg::HKEY k) override { return real_.RegFlushKey(k); }
-    reg::LONG RegSetValueExA(reg::HKEY k, const std::string& n, reg::DWORD res, reg::DWORD t,
-                             const std::uint8_t* d, reg::DWORD c) override {
-        return failSet ? failSet : real_.RegSetValueExA(k, n, res, t, d, c);
-    }
-    reg::LONG RegCloseKey(reg::HKEY k) override { return real_.RegCloseKey(k); }
-
-  private:
-    reg::RegistryApi& real_;
-};
-
-TEST_F(ModulRegTest, FailuresAfterTheOpenAreNotReportedAndLeaveNoHandle) {
-    FailingRegistry failing(api);
-    CreateRegKey(api, reg::HKeyCurrentUser, "K");
-    failing.failSet = reg::ErrorRegistryIoFailed;
-    EXPECT_EQ(SetRegValue(failing, reg::HKeyCurrentUser, "K", "v", Variant::I2(1), VbTrue, VbTrue),
-              reg::ErrorSuccess);
-    EXPECT_FALSE(StoredValue(t, reg::HKeyCurrentUser, "K", "v"));
-
-    failing.failCreate = reg::ErrorAccessDenied;
-    EXPECT_EQ(CreateRegKey(failing, reg::HKeyCurrentUser, "Neu"), 0);
-    EXPECT_EQ(
-        SetRegValue(failing, reg::HKeyCurrentUser, "Neu", "v", Variant::I2(1), VbTrue, VbTrue),
-        reg::ErrorFileNotFound);
-    EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
-}
-
 }  // namespace
 }  // namespace tarnu::test

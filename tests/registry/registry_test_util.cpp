@@ -15,28 +15,13 @@ namespace {
 constexpr uid_t kNobody = 65534;
 constexpr gid_t kNoGroup = 65534;
 
-bool ReadAll(int fd, std::string& out) {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            return true;
-        }
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
 }  // namespace
 
-std::optional<posix::HiveValue> StoredValue(const TempRegistry& r, reg::HKEY hive,
-                                            const std::string& keyPath,
-                                            const std::string& valueName) {
+namespace {
+
+// The key as stored on disk now, read through a fresh instance.
+std::optional<posix::HiveKey> StoredKey(const TempRegistry& r, reg::HKEY hive,
+                                        const std::string& keyPath) {
     posix::FileRegistry fresh(r.userFolder, r.machineFolder);
     posix::HiveKey root;
     std::vector<std::string> names;
@@ -45,17 +30,21 @@ std::optional<posix::HiveValue> StoredValue(const TempRegistry& r, reg::HKEY hiv
         return std::nullopt;
     }
     const posix::HiveKey* key = posix::FindKey(root, names);
+    return key ? std::optional<posix::HiveKey>(*key) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<posix::HiveValue> StoredValue(const TempRegistry& r, reg::HKEY hive,
+                                            const std::string& keyPath,
+                                            const std::string& valueName) {
+    const auto key = StoredKey(r, hive, keyPath);
     const posix::HiveValue* value = key ? key->FindValue(valueName) : nullptr;
     return value ? std::optional<posix::HiveValue>(*value) : std::nullopt;
 }
 
 bool StoredKeyExists(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath) {
-    posix::FileRegistry fresh(r.userFolder, r.machineFolder);
-    posix::HiveKey root;
-    std::vector<std::string> names;
-    return fresh.LoadHive(hive, root) == reg::ErrorSuccess &&
-           posix::SplitKeyPath(keyPath, names) == reg::ErrorSuccess &&
-           posix::FindKey(root, names) != nullptr;
+    return StoredKey(r, hive, keyPath).has_value();
 }
 
 std::string Bytes(std::initializer_list<int> bytes) {
@@ -82,28 +71,19 @@ std::optional<std::vector<std::int32_t>> RunUnprivileged(
             (setgroups(0, nullptr) != 0 || setgid(kNoGroup) != 0 || setuid(kNobody) != 0)) {
             _exit(2);
         }
+        // A handful of numbers: one write, well below what a pipe takes at once.
         const std::vector<std::int32_t> results = body();
-        const auto* data = reinterpret_cast<const char*>(results.data());
-        std::size_t left = results.size() * sizeof(std::int32_t);
-        while (left > 0) {
-            const ssize_t n = write(fds[1], data, left);
-            if (n <= 0) {
-                _exit(3);
-            }
-            data += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        _exit(0);
+        const auto size = static_cast<ssize_t>(results.size() * sizeof(std::int32_t));
+        _exit(write(fds[1], results.data(), size) == size ? 0 : 3);
     }
     close(fds[1]);
-    std::string bytes;
-    const bool read = ReadAll(fds[0], bytes);
+    std::vector<std::int32_t> results(1024);
+    const ssize_t size = read(fds[0], results.data(), results.size() * sizeof(std::int32_t));
     close(fds[0]);
-    if (WaitChild(pid) != 0 || !read || bytes.size() % sizeof(std::int32_t) != 0) {
+    if (WaitChild(pid) != 0 || size < 0 || size % sizeof(std::int32_t) != 0) {
         return std::nullopt;
     }
-    std::vector<std::int32_t> results(bytes.size() / sizeof(std::int32_t));
-    std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char*>(results.data()));
+    results.resize(static_cast<std::size_t>(size) / sizeof(std::int32_t));
     return results;
 }
 
