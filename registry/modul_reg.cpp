@@ -80,14 +80,14 @@ reg::LONG SetRegValue(reg::RegistryApi& registry, reg::HKEY hive, const std::str
             static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
         registry.RegSetValueExA(key, valueName, 0, reg::RegDword, bytes, 4);
     } else if (value.vt() == VT_BSTR) {
-        // Readers rely on the terminators: one NUL after a string, an empty entry closing a
-        // list. A list whose text ended in a line break already ends its last entry.
+        // Readers rely on the terminators: a NUL after the string or the list's last entry
+        // (a text that ended in a line break has it already), then an empty entry closing
+        // the list.
         std::string data = multi ? list : value.Text();
-        if (multi && !data.empty() && data.back() == '\0') {
+        if (!multi || data.back() != '\0') {
             data.push_back('\0');
-        } else if (multi) {
-            data.append(2, '\0');
-        } else {
+        }
+        if (multi) {
             data.push_back('\0');
         }
         registry.RegSetValueExA(key, valueName, 0, multi ? reg::RegMultiSz : reg::RegSz,

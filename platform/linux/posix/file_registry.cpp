@@ -181,6 +181,20 @@ reg::LONG ReadWhole(const std::string& file, std::string& bytes, bool& missing) 
     }
 }
 
+// The hive in `file`; an empty one while there is no file.
+reg::LONG ReadHiveFile(const std::string& file, HiveKey& root) {
+    std::string bytes;
+    bool missing = false;
+    if (const reg::LONG status = ReadWhole(file, bytes, missing)) {
+        return status;
+    }
+    if (missing) {
+        root = HiveKey();
+        return reg::ErrorSuccess;
+    }
+    return ParseHive(bytes, root) ? reg::ErrorSuccess : reg::ErrorRegistryCorrupt;
+}
+
 // Writes the new hive beside the old one, makes it durable and renames it over the old one,
 // so that the file name holds either the complete old or the complete new hive at any moment.
 reg::LONG ReplaceHiveFile(const std::string& folder, const std::string& file, mode_t newMode,
@@ -316,19 +330,7 @@ std::string FileRegistry::HiveFile(reg::HKEY hive) const {
 
 reg::LONG FileRegistry::LoadHive(reg::HKEY hive, HiveKey& root) const {
     const Hive* h = HiveOf(hive);
-    if (!h) {
-        return reg::ErrorInvalidHandle;
-    }
-    std::string bytes;
-    bool missing = false;
-    if (const reg::LONG status = ReadWhole(h->file, bytes, missing)) {
-        return status;
-    }
-    if (missing) {
-        root = HiveKey();
-        return reg::ErrorSuccess;
-    }
-    return ParseHive(bytes, root) ? reg::ErrorSuccess : reg::ErrorRegistryCorrupt;
+    return h ? ReadHiveFile(h->file, root) : reg::ErrorInvalidHandle;
 }
 
 reg::LONG FileRegistry::Resolve(reg::HKEY hKey, Base& base) const {
@@ -400,13 +402,8 @@ reg::LONG FileRegistry::Mutate(const Hive& hive, Change change) {
 
     // Another process may have written since this one last read: change the hive as it is now.
     HiveKey root;
-    std::string bytes;
-    bool missing = false;
-    if (const reg::LONG status = ReadWhole(hive.file, bytes, missing)) {
+    if (const reg::LONG status = ReadHiveFile(hive.file, root)) {
         return status;
-    }
-    if (!missing && !ParseHive(bytes, root)) {
-        return reg::ErrorRegistryCorrupt;
     }
     bool changed = false;
     if (const reg::LONG status = change(root, changed); status != reg::ErrorSuccess || !changed) {
