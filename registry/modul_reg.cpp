@@ -9,7 +9,7 @@ namespace {
 // Query value, enumerate subkeys, notify: enough to see that a key is there, and granted on
 // keys the user may only read.
 constexpr reg::DWORD kExistsAccess = 0x19;
-// The six specific key rights, without the standard rights of KEY_ALL_ACCESS.
+// All six rights of a key, without the standard rights that KEY_ALL_ACCESS adds.
 constexpr reg::DWORD kWriteAccess = 0x3F;
 
 // Replaces every CR LF by one NUL; false when the text holds none.
