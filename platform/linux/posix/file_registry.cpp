@@ -1,0 +1,568 @@
+#include "platform/linux/posix/file_registry.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <utility>
+
+namespace tarnu::posix {
+
+namespace {
+
+constexpr reg::DWORD kWriteRights = reg::KeySetValue | reg::KeyCreateSubKey | reg::KeyCreateLink |
+                                    reg::Delete | reg::WriteDac | reg::WriteOwner;
+
+bool IsPredefined(reg::HKEY hKey) {
+    return hKey == reg::HKeyCurrentUser || hKey == reg::HKeyLocalMachine;
+}
+
+reg::LONG StatusOfErrno(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return reg::ErrorAccessDenied;
+        case ENOSPC:
+        case EDQUOT:
+            return reg::ErrorDiskFull;
+        default:
+            return reg::ErrorRegistryIoFailed;
+    }
+}
+
+std::string ParentOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Whether this process may put a new hive file in place: the folder (or, while it is missing,
+// the nearest folder above it) must be writable, and so must an existing hive file, which an
+// administrator may have made read-only on purpose.
+bool MayWrite(const std::string& folder, const std::string& file) {
+    std::string dir = folder;
+    struct stat st {};
+    while (stat(dir.c_str(), &st) != 0) {
+        const std::string parent = ParentOf(dir);
+        if (errno != ENOENT || parent == dir) {
+            return false;
+        }
+        dir = parent;
+    }
+    if (!S_ISDIR(st.st_mode) || faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return false;
+    }
+    if (dir == folder && faccessat(AT_FDCWD, file.c_str(), F_OK, AT_EACCESS) == 0) {
+        return faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0;
+    }
+    return true;
+}
+
+// What an administrator creates in a user's folder belongs to that user, so that running the
+// tool once with administrator rights does not lock the user out of their own hive. True with
+// the owner of `model` when that is someone other than root and this process is root.
+bool OwnerToTake(const std::string& model, uid_t& uid, gid_t& gid) {
+    struct stat st {};
+    if (geteuid() != 0 || stat(model.c_str(), &st) != 0 || (st.st_uid == 0 && st.st_gid == 0)) {
+        return false;
+    }
+    uid = st.st_uid;
+    gid = st.st_gid;
+    return true;
+}
+
+reg::LONG MakeFolders(const std::string& folder, mode_t mode) {
+    if (IsDirectory(folder)) {
+        return reg::ErrorSuccess;
+    }
+    const std::string parent = ParentOf(folder);
+    if (parent != folder) {
+        if (const reg::LONG status = MakeFolders(parent, mode)) {
+            return status;
+        }
+    }
+    if (mkdir(folder.c_str(), mode) != 0) {
+        return errno == EEXIST ? reg::ErrorSuccess : StatusOfErrno(errno);
+    }
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (OwnerToTake(parent, uid, gid)) {
+        (void)!chown(folder.c_str(), uid, gid);
+    }
+    return reg::ErrorSuccess;
+}
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now, reporting the error a late write-back may bring.
+    bool Close() {
+        const int fd = std::exchange(fd_, -1);
+        return close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+reg::LONG SyncFolder(const std::string& folder) {
+    Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0 || fsync(dir.get()) != 0) {
+        return StatusOfErrno(errno);
+    }
+    return reg::ErrorSuccess;
+}
+
+reg::LONG ReadWhole(const std::string& file, std::string& bytes, bool& missing) {
+    missing = false;
+    Fd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            missing = true;
+            return reg::ErrorSuccess;
+        }
+        return StatusOfErrno(errno);
+    }
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return StatusOfErrno(errno);
+        }
+        if (n == 0) {
+            return reg::ErrorSuccess;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// The hive in `file`; an empty one while there is no file.
+reg::LONG ReadHiveFile(const std::string& file, HiveKey& root) {
+    std::string bytes;
+    bool missing = false;
+    if (const reg::LONG status = ReadWhole(file, bytes, missing)) {
+        return status;
+    }
+    if (missing) {
+        root = HiveKey();
+        return reg::ErrorSuccess;
+    }
+    return ParseHive(bytes, root) ? reg::ErrorSuccess : reg::ErrorRegistryCorrupt;
+}
+
+// Writes the new hive beside the old one, makes it durable and renames it over the old one,
+// so that the file name holds either the complete old or the complete new hive at any moment.
+reg::LONG ReplaceHiveFile(const std::string& folder, const std::string& file, mode_t newMode,
+                          std::string_view bytes) {
+    std::string temp = file + ".tmp-XXXXXX";
+    Fd fd(mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.get() < 0) {
+        return StatusOfErrno(errno);
+    }
+    auto fail = [&temp](int error) {
+        unlink(temp.c_str());
+        return StatusOfErrno(error);
+    };
+    struct stat old {};
+    const bool replacing = stat(file.c_str(), &old) == 0;
+    const mode_t mode = replacing ? old.st_mode & 07777 : newMode;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (OwnerToTake(replacing ? file : folder, uid, gid)) {
+        (void)!fchown(fd.get(), uid, gid);
+    }
+    if (fchmod(fd.get(), mode) != 0 || !WriteAll(fd.get(), bytes) || fsync(fd.get()) != 0 ||
+        !fd.Close()) {
+        return fail(errno);
+    }
+    if (rename(temp.c_str(), file.c_str()) != 0) {
+        return fail(errno);
+    }
+    return SyncFolder(folder);
+}
+
+// New files are written under a temporary name while the lock is held; any such file found by
+// the holder of the lock was left by a writer that died.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& file) {
+    const std::string prefix = BaseNameOf(file) + ".tmp-";
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        return;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        if (std::string_view(entry->d_name).starts_with(prefix)) {
+            unlinkat(dirfd(dir), entry->d_name, 0);
+        }
+    }
+    closedir(dir);
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && *home) {
+        return home;
+    }
+    const passwd* pw = getpwuid(geteuid());
+    return pw && pw->pw_dir ? pw->pw_dir : "/";
+}
+
+// Walks to the key and puts the stored case of every name in place; false when one is missing.
+bool TakeStoredNames(const HiveKey& root, std::vector<std::string>& names) {
+    const HiveKey* key = &root;
+    for (std::string& name : names) {
+        key = key->FindSubkey(name);
+        if (!key) {
+            return false;
+        }
+        name = key->name;
+    }
+    return true;
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+}  // namespace
+
+FileRegistry::FileRegistry(std::string userFolder, std::string machineFolder) {
+    // The user's hive is private to the user, as the configuration folder is; machine-wide
+    // settings must stay readable for every user.
+    user_.folder = WithoutTrailingSlashes(std::move(userFolder));
+    user_.file = user_.folder + "/HKEY_CURRENT_USER.hive";
+    user_.folderMode = 0700;
+    user_.fileMode = 0600;
+    machine_.folder = WithoutTrailingSlashes(std::move(machineFolder));
+    machine_.file = machine_.folder + "/HKEY_LOCAL_MACHINE.hive";
+    machine_.folderMode = 0755;
+    machine_.fileMode = 0644;
+}
+
+FileRegistry FileRegistry::FromEnvironment() {
+    return FileRegistry(UserFolderFromEnvironment(), MachineFolderFromEnvironment());
+}
+
+// Relative paths in these variables are invalid and ignored, as the XDG base directories say.
+std::string FileRegistry::UserFolderFromEnvironment() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string base = config && config[0] == '/' ? std::string(config) : HomeFolder() + "/.config";
+    return WithoutTrailingSlashes(base) + "/tarnu/registry";
+}
+
+std::string FileRegistry::MachineFolderFromEnvironment() {
+    const char* dirs = std::getenv("XDG_CONFIG_DIRS");
+    std::string base = "/etc/xdg";
+    std::string_view rest = dirs ? dirs : "";
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view entry = rest.substr(0, colon);
+        if (!entry.empty() && entry.front() == '/') {
+            base = entry;
+            break;
+        }
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    }
+    return WithoutTrailingSlashes(base) + "/tarnu/registry";
+}
+
+const FileRegistry::Hive* FileRegistry::HiveOf(reg::HKEY hive) const {
+    if (hive == reg::HKeyCurrentUser) {
+        return &user_;
+    }
+    if (hive == reg::HKeyLocalMachine) {
+        return &machine_;
+    }
+    return nullptr;
+}
+
+std::string FileRegistry::HiveFile(reg::HKEY hive) const {
+    const Hive* h = HiveOf(hive);
+    return h ? h->file : std::string();
+}
+
+reg::LONG FileRegistry::LoadHive(reg::HKEY hive, HiveKey& root) const {
+    const Hive* h = HiveOf(hive);
+    return h ? ReadHiveFile(h->file, root) : reg::ErrorInvalidHandle;
+}
+
+reg::LONG FileRegistry::Resolve(reg::HKEY hKey, Base& base) const {
+    if (IsPredefined(hKey)) {
+        base = Base{hKey, {}, reg::KeyAllAccess, true};
+        return reg::ErrorSuccess;
+    }
+    const auto it = handles_.find(hKey);
+    if (it == handles_.end()) {
+        return reg::ErrorInvalidHandle;
+    }
+    base = Base{it->second.root, it->second.names, it->second.access, false};
+    return reg::ErrorSuccess;
+}
+
+reg::DWORD FileRegistry::GrantedAccess(const Hive& hive, reg::DWORD samDesired) const {
+    reg::DWORD access = samDesired & ~(reg::GenericRead | reg::GenericWrite | reg::GenericExecute |
+                                       reg::GenericAll | reg::MaximumAllowed);
+    if (samDesired & (reg::GenericRead | reg::GenericExecute)) {
+        access |= reg::KeyRead;
+    }
+    if (samDesired & reg::GenericWrite) {
+        access |= reg::KeyWrite;
+    }
+    if (samDesired & reg::GenericAll) {
+        access |= reg::KeyAllAccess;
+    }
+    if (samDesired & reg::MaximumAllowed) {
+        access |= MayWrite(hive.folder, hive.file) ? reg::KeyAllAccess : reg::KeyRead;
+    }
+    return access;
+}
+
+reg::HKEY FileRegistry::AddHandle(reg::HKEY root, std::vector<std::string> names,
+                                  reg::DWORD access) {
+    // Handles are not reused right away, so a stale copy of a closed one stays invalid.
+    while (nextHandle_ == 0 || nextHandle_ >= 0x80000000u || handles_.count(nextHandle_)) {
+        nextHandle_ = nextHandle_ >= 0x80000000u ? 0x1000 : nextHandle_ + 4;
+    }
+    const reg::HKEY handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_.emplace(handle, OpenKey{root, std::move(names), access});
+    return handle;
+}
+
+template <typename Change>
+reg::LONG FileRegistry::Mutate(const Hive& hive, Change change) {
+    if (!MayWrite(hive.folder, hive.file)) {
+        return reg::ErrorAccessDenied;
+    }
+    if (const reg::LONG status = MakeFolders(hive.folder, hive.folderMode)) {
+        return status;
+    }
+    Fd lock(open((hive.file + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, hive.fileMode));
+    if (lock.get() < 0) {
+        return StatusOfErrno(errno);
+    }
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (OwnerToTake(hive.folder, uid, gid)) {
+        (void)!fchown(lock.get(), uid, gid);
+    }
+    while (flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return StatusOfErrno(errno);
+        }
+    }
+    RemoveStaleTemporaries(hive.folder, hive.file);
+
+    // Another process may have written since this one last read: change the hive as it is now.
+    HiveKey root;
+    if (const reg::LONG status = ReadHiveFile(hive.file, root)) {
+        return status;
+    }
+    bool changed = false;
+    if (const reg::LONG status = change(root, changed); status != reg::ErrorSuccess || !changed) {
+        return status;
+    }
+    return ReplaceHiveFile(hive.folder, hive.file, hive.fileMode, SerializeHive(root));
+}
+
+reg::LONG FileRegistry::RegOpenKeyExA(reg::HKEY hKey, const std::string& subKey,
+                                      reg::DWORD /*options*/, reg::DWORD samDesired,
+                                      reg::HKEY* result) {
+    if (!result) {
+        return reg::ErrorInvalidParameter;
+    }
+    Base base;
+    std::vector<std::string> names;
+    if (const reg::LONG status = Resolve(hKey, base); status != reg::ErrorSuccess) {
+        return status;
+    }
+    if (const reg::LONG status = SplitKeyPath(subKey, names); status != reg::ErrorSuccess) {
+        return status;
+    }
+    if (base.predefined && names.empty()) {
+        *result = hKey;
+        return reg::ErrorSuccess;
+    }
+    const Hive& hive = *HiveOf(base.root);
+    HiveKey root;
+    if (const reg::LONG status = LoadHive(base.root, root); status != reg::ErrorSuccess) {
+        return status;
+    }
+    names.insert(names.begin(), base.names.begin(), base.names.end());
+    if (!TakeStoredNames(root, names)) {
+        return reg::ErrorFileNotFound;
+    }
+    const reg::DWORD access = GrantedAccess(hive, samDesired);
+    if ((access & kWriteRights) && !MayWrite(hive.folder, hive.file)) {
+        return reg::ErrorAccessDenied;
+    }
+    *result = AddHandle(base.root, std::move(names), access);
+    return reg::ErrorSuccess;
+}
+
+reg::LONG FileRegistry::RegCreateKeyExA(reg::HKEY hKey, const std::string& subKey,
+                                        reg::DWORD /*reserved*/, const char* /*className*/,
+                                        reg::DWORD options, reg::DWORD samDesired,
+                                        const void* /*securityAttributes*/, reg::HKEY* result,
+                                        reg::DWORD* disposition) {
+    // Volatile keys would have to vanish at the next start of the machine; not offered here.
+    if (!result || options != reg::RegOptionNonVolatile) {
+        return reg::ErrorInvalidParameter;
+    }
+    Base base;
+    std::vector<std::string> names;
+    if (const reg::LONG status = Resolve(hKey, base); status != reg::ErrorSuccess) {
+        return status;
+    }
+    if (const reg::LONG status = SplitKeyPath(subKey, names); status != reg::ErrorSuccess) {
+        return status;
+    }
+    const std::size_t baseDepth = base.names.size();
+    names.insert(names.begin(), base.names.begin(), base.names.end());
+    if (names.size() > kMaxKeyDepth) {
+        return reg::ErrorInvalidParameter;
+    }
+    const Hive& hive = *HiveOf(base.root);
+    const reg::DWORD access = GrantedAccess(hive, samDesired);
+
+    HiveKey current;
+    if (const reg::LONG status = LoadHive(base.root, current); status != reg::ErrorSuccess) {
+        return status;
+    }
+    bool created = false;
+    if (TakeStoredNames(current, names)) {
+        if ((access & kWriteRights) && !MayWrite(hive.folder, hive.file)) {
+            return reg::ErrorAccessDenied;
+        }
+    } else {
+        if (!(base.access & reg::KeyCreateSubKey)) {
+            return reg::ErrorAccessDenied;
+        }
+        const reg::LONG status = Mutate(hive, [&](HiveKey& root, bool& changed) {
+            HiveKey* key = &root;
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                HiveKey* next = key->FindSubkey(names[i]);
+                if (!next) {
+                    if (i < baseDepth) {
+                        return reg::ErrorKeyDeleted;
+                    }
+                    next = &key->AddSubkey(names[i]);
+                    created = true;
+                }
+                names[i] = next->name;
+                key = next;
+            }
+            changed = created;
+            return reg::ErrorSuccess;
+        });
+        if (status != reg::ErrorSuccess) {
+            return status;
+        }
+    }
+    *result = AddHandle(base.root, std::move(names), access);
+    if (disposition) {
+        *disposition = created ? reg::RegCreatedNewKey : reg::RegOpenedExistingKey;
+    }
+    return reg::ErrorSuccess;
+}
+
+reg::LONG FileRegistry::RegFlushKey(reg::HKEY hKey) {
+    Base base;
+    if (const reg::LONG status = Resolve(hKey, base); status != reg::ErrorSuccess) {
+        return status;
+    }
+    // Every change is already on disk when its call returns; this only makes sure of it.
+    const Hive& hive = *HiveOf(base.root);
+    Fd fd(open(hive.file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return errno == ENOENT || errno == ENOTDIR ? reg::ErrorSuccess : StatusOfErrno(errno);
+    }
+    if (fsync(fd.get()) != 0) {
+        return StatusOfErrno(errno);
+    }
+    return SyncFolder(hive.folder);
+}
+
+reg::LONG FileRegistry::RegSetValueExA(reg::HKEY hKey, const std::string& valueName,
+                                       reg::DWORD /*reserved*/, reg::DWORD type,
+                                       const std::uint8_t* data, reg::DWORD cbData) {
+    Base base;
+    if (const reg::LONG status = Resolve(hKey, base); status != reg::ErrorSuccess) {
+        return status;
+    }
+    if (!(base.access & reg::KeySetValue)) {
+        return reg::ErrorAccessDenied;
+    }
+    if (!data && cbData != 0) {
+        return reg::ErrorNoAccess;
+    }
+    const std::string_view name(valueName.c_str());
+    if (name.size() > kMaxValueNameLength) {
+        return reg::ErrorInvalidParameter;
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(data), data ? cbData : 0);
+    return Mutate(*HiveOf(base.root), [&](HiveKey& root, bool& changed) {
+        HiveKey* key = FindKey(root, base.names);
+        if (!key) {
+            return reg::ErrorKeyDeleted;
+        }
+        changed = key->SetValue(name, type, bytes);
+        return reg::ErrorSuccess;
+    });
+}
+
+reg::LONG FileRegistry::RegCloseKey(reg::HKEY hKey) {
+    if (IsPredefined(hKey)) {
+        return reg::ErrorSuccess;
+    }
+    return handles_.erase(hKey) ? reg::ErrorSuccess : reg::ErrorInvalidHandle;
+}
+
+}  // namespace tarnu::posix

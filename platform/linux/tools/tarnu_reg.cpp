@@ -1,0 +1,84 @@
+// tarnu-reg: shows what the tool stored in its registry.
+//   tarnu-reg export HKCU|HKLM [KEY]
+// prints the hive, or the key KEY with everything below it, as REGEDIT4 text.
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/linux/posix/file_registry.h"
+#include "platform/linux/posix/hive_file.h"
+#include "platform/linux/posix/regedit_export.h"
+
+namespace {
+
+using tarnu::posix::FileRegistry;
+using tarnu::posix::HiveKey;
+namespace reg = tarnu::reg;
+
+constexpr int kUsage = 1;
+constexpr int kNoKey = 2;
+constexpr int kUnreadable = 3;
+
+int Usage() {
+    std::cerr << "Aufruf: tarnu-reg export HKCU|HKLM [SCHLÜSSEL]\n"
+                 "Gibt den Registrierungszweig oder einen Schlüssel mit seinen Unterschlüsseln "
+                 "im REGEDIT4-Format aus.\n";
+    return kUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() < 2 || args.size() > 3 || args[0] != "export") {
+        return Usage();
+    }
+    reg::HKEY hive = 0;
+    std::string hiveName;
+    if (args[1] == "HKCU" || args[1] == "HKEY_CURRENT_USER") {
+        hive = reg::HKeyCurrentUser;
+        hiveName = "HKEY_CURRENT_USER";
+    } else if (args[1] == "HKLM" || args[1] == "HKEY_LOCAL_MACHINE") {
+        hive = reg::HKeyLocalMachine;
+        hiveName = "HKEY_LOCAL_MACHINE";
+    } else {
+        return Usage();
+    }
+
+    const FileRegistry registry = FileRegistry::FromEnvironment();
+    HiveKey root;
+    const reg::LONG status = registry.LoadHive(hive, root);
+    if (status == reg::ErrorRegistryCorrupt) {
+        std::cerr << "tarnu-reg: Die Registrierungsdatei " << registry.HiveFile(hive)
+                  << " ist beschädigt und wird nicht gelesen.\n";
+        return kUnreadable;
+    }
+    if (status != reg::ErrorSuccess) {
+        std::cerr << "tarnu-reg: Die Registrierungsdatei " << registry.HiveFile(hive)
+                  << " kann nicht gelesen werden (Fehler " << status << ").\n";
+        return kUnreadable;
+    }
+
+    std::vector<std::string> names;
+    const HiveKey* key = &root;
+    std::string path = hiveName;
+    if (args.size() == 3) {
+        if (tarnu::posix::SplitKeyPath(args[2], names) != reg::ErrorSuccess ||
+            !(key = tarnu::posix::FindKey(root, names))) {
+            std::cerr << "tarnu-reg: Der Schlüssel " << hiveName << "\\" << args[2]
+                      << " ist nicht vorhanden.\n";
+            return kNoKey;
+        }
+        // Sections carry the names as stored, whatever case the user typed.
+        const HiveKey* walk = &root;
+        for (const std::string& name : names) {
+            walk = walk->FindSubkey(name);
+            path += "\\" + walk->name;
+        }
+    }
+    const std::string text = tarnu::posix::ExportRegedit4(*key, path);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : kUnreadable;
+}

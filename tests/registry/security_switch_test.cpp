@@ -1,0 +1,94 @@
+#include "registry/security_switch.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "registry/modul_reg.h"
+#include "tests/registry/registry_test_util.h"
+
+namespace tarnu::test {
+namespace {
+
+const std::string kAccess = "Software\\Microsoft\\Office\\11.0\\Access";
+const std::string kEngines = "Software\\Microsoft\\Jet\\4.0\\Engines";
+
+// Every value of a hive with the full name of its key, in a stable order.
+std::vector<std::string> AllValues(const posix::HiveKey& key, const std::string& path = "") {
+    std::vector<std::string> out;
+    for (const posix::HiveValue& v : key.values) {
+        out.push_back(path + ":" + v.name + "=" + std::to_string(v.type) + "/" + v.data);
+    }
+    for (const posix::HiveKey& sub : key.subkeys) {
+        for (std::string& s : AllValues(sub, path + "\\" + sub.name)) {
+            out.push_back(std::move(s));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> AllValues(const TempRegistry& t, reg::HKEY hive) {
+    posix::HiveKey root;
+    EXPECT_EQ(t.registry.LoadHive(hive, root), reg::ErrorSuccess);
+    return AllValues(root);
+}
+
+const std::string kOne = Bytes({1, 0, 0, 0});
+const std::string kTwo = Bytes({2, 0, 0, 0});
+
+TEST(SecuritySwitchTest, StoresExactlyThreeValuesAndRepeatsToTheSameState) {
+    TempRegistry t;
+    SwitchOffAccessSecurityWarning(t.registry);
+
+    const std::vector<std::string> user = {
+        "\\Software\\Microsoft\\Office\\11.0\\Access:Security=4/" + kOne,
+        "\\Software\\Microsoft\\Office\\11.0\\Access\\Security:level=4/" + kOne};
+    const std::vector<std::string> machine = {
+        "\\Software\\Microsoft\\Jet\\4.0\\Engines:SandboxMode=4/" + kTwo};
+    EXPECT_EQ(AllValues(t, reg::HKeyCurrentUser), user);
+    EXPECT_EQ(AllValues(t, reg::HKeyLocalMachine), machine);
+    EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
+
+    const std::string userFile = ReadFile(t.registry.HiveFile(reg::HKeyCurrentUser));
+    const std::string machineFile = ReadFile(t.registry.HiveFile(reg::HKeyLocalMachine));
+    SwitchOffAccessSecurityWarning(t.registry);
+    EXPECT_EQ(ReadFile(t.registry.HiveFile(reg::HKeyCurrentUser)), userFile);
+    EXPECT_EQ(ReadFile(t.registry.HiveFile(reg::HKeyLocalMachine)), machineFile);
+}
+
+TEST(SecuritySwitchTest, ReplacesAStringOfTheSameNameAndKeepsOtherSettings) {
+    TempRegistry t;
+    Modul_reg::SetRegValue(t.registry, reg::HKeyCurrentUser, kAccess, "Security",
+                           Variant::Bstr("3"), VbFalse, VbTrue);
+    Modul_reg::SetRegValue(t.registry, reg::HKeyCurrentUser, kAccess, "Andere", Variant::I4(9),
+                           VbFalse, VbTrue);
+    SwitchOffAccessSecurityWarning(t.registry);
+    const auto security = StoredValue(t, reg::HKeyCurrentUser, kAccess, "Security");
+    ASSERT_TRUE(security);
+    EXPECT_EQ(security->type, reg::RegDword);
+    EXPECT_EQ(security->data, kOne);
+    EXPECT_TRUE(StoredValue(t, reg::HKeyCurrentUser, kAccess, "Andere"));
+}
+
+TEST(SecuritySwitchTest, AUserWithoutAdministratorRightsGetsThePerUserValuesOnly) {
+    TempRegistry t;
+    OpenForUnprivilegedUser(t.dir.path());
+    GiveToUnprivilegedUser(t.dir.file("user"));
+    std::filesystem::create_directories(t.dir.file("machine"));
+    chmod(t.dir.file("machine").c_str(), 0555);
+
+    const auto results = RunUnprivileged([&] {
+        posix::FileRegistry registry(t.userFolder, t.machineFolder);
+        SwitchOffAccessSecurityWarning(registry);
+        return std::vector<std::int32_t>{static_cast<std::int32_t>(registry.OpenHandleCount())};
+    });
+    ASSERT_TRUE(results);
+    EXPECT_EQ(*results, std::vector<std::int32_t>{0});
+    EXPECT_EQ(AllValues(t, reg::HKeyCurrentUser).size(), 2u);
+    EXPECT_TRUE(StoredValue(t, reg::HKeyCurrentUser, kAccess + "\\Security", "level"));
+    EXPECT_FALSE(FileExists(t.machineFolder));
+}
+
+}  // namespace
+}  // namespace tarnu::test
