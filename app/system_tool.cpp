@@ -1,5 +1,7 @@
 #include "app/system_tool.h"
 
+#include "registry/security_switch.h"
+
 namespace tarnu::app {
 
 SystemTool::SystemTool(Ports ports)
@@ -12,6 +14,7 @@ SystemTool::SystemTool(Ports ports)
 MainFormActions SystemTool::Actions() {
     MainFormActions actions;
     actions.compact = [this] { compaction_(); };
+    actions.securitySwitch = [this] { SwitchOffAccessSecurityWarning(ports_.registry); };
     return actions;
 }
 

@@ -5,6 +5,7 @@
 #include "dbmaint/compaction_run.h"
 #include "dbmaint/engine_holder.h"
 #include "ports/files.h"
+#include "ports/registry.h"
 #include "ports/ui.h"
 
 namespace tarnu::app {
@@ -15,6 +16,7 @@ struct Ports {
     ui::MessageBoxes& boxes;
     FileServices& files;
     dbmaint::EngineHolder::Factory makeEngine;
+    reg::RegistryApi& registry;
 };
 
 // The whole program: the application runtime, its windows and the actions behind the buttons.

@@ -5,6 +5,7 @@
 #include "app/application.h"
 #include "app/system_tool.h"
 #include "engine/engine.h"
+#include "platform/linux/posix/file_registry.h"
 #include "platform/linux/posix/posix_files.h"
 #include "platform/linux/qt/qt_ui.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
         QCoreApplication::applicationFilePath().toStdString(), tarnu::PathSeparator()));
     tarnu::qt::QtMessageBoxes boxes;
     tarnu::posix::PosixFileServices files;
-    tarnu::app::SystemTool tool({ui, boxes, files, [] { return tarnu::engine::MakeEngine(); }});
+    auto registry = tarnu::posix::FileRegistry::FromEnvironment();
+    tarnu::app::SystemTool tool(
+        {ui, boxes, files, [] { return tarnu::engine::MakeEngine(); }, registry});
     return tool.Run();
 }
