@@ -3,9 +3,16 @@
 // File services the maintenance needs from the platform. Failures are raised as tarnu::Error
 // with the platform's number and German description of the file error.
 
+#include <memory>
 #include <string>
 
 namespace tarnu {
+
+// Work the platform does in the background until the object is destroyed.
+class BackgroundWork {
+  public:
+    virtual ~BackgroundWork() = default;
+};
 
 struct LocalDateTime {
     int year = 0;
@@ -31,6 +38,10 @@ class FileServices {
     // The current directory of the process.
     virtual std::string CurDir() = 0;
 
+    // While the returned object lives, data written to the file at path (which may not exist
+    // yet) is pushed on to stable storage in the background, so that a SyncFile at the end
+    // finds little left to do. Never raises; SyncFile reports what went wrong. May do nothing.
+    virtual std::unique_ptr<BackgroundWork> WriteBehind(const std::string& path) = 0;
     // Forces a file's data to stable storage; raises when it cannot.
     virtual void SyncFile(const std::string& path) = 0;
     // Puts `from` in the place of the existing file `to` in one step, so that `to` names

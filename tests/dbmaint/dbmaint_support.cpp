@@ -17,7 +17,8 @@ namespace tarnu::test {
 
 DbContent ReadContent(const std::string& path, const std::string& connect) {
     auto engine = engine::MakeEngine();
-    auto db = engine->OpenDatabase(path, false, true, connect);
+    // Read-write as the tool opens it, so that a journal left by a killed writer is rolled back.
+    auto db = engine->OpenDatabase(path, false, false, connect);
     DbContent content;
     dao::TableDefs& defs = db->TableDefs();
     for (int i = 0; i < defs.Count(); ++i) {
@@ -144,6 +145,11 @@ LocalDateTime FaultyFiles::Now() {
         return PosixFileServices::Now();
     }
     return clock[std::min(tick_++, clock.size() - 1)];
+}
+
+std::unique_ptr<BackgroundWork> FaultyFiles::WriteBehind(const std::string& path) {
+    calls.push_back("WriteBehind " + path);
+    return PosixFileServices::WriteBehind(path);
 }
 
 void FaultyFiles::SyncFile(const std::string& path) {

@@ -71,6 +71,7 @@ class FaultyFiles : public posix::PosixFileServices {
     void Kill(const std::string& path) override;
     void Name(const std::string& oldPath, const std::string& newPath) override;
     LocalDateTime Now() override;
+    std::unique_ptr<BackgroundWork> WriteBehind(const std::string& path) override;
     void SyncFile(const std::string& path) override;
     void ReplaceFile(const std::string& from, const std::string& to) override;
 

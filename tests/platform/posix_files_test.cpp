@@ -73,6 +73,24 @@ TEST_F(PosixFiles, ReplaceKeepsBothFilesWhenItFails) {
     EXPECT_EQ(ErrorOf([&] { files.SyncFile(dir.file("new")); }), err::FileNotFound);
 }
 
+TEST_F(PosixFiles, WriteBehindFollowsAFileThatAppearsLaterAndStopsWithItsOwner) {
+    const std::string path = dir.file("copy");
+    std::string bytes(4 << 20, 'x');
+    {
+        auto writing = files.WriteBehind(path);
+        for (size_t i = 0; i < bytes.size(); i += 4096) {
+            bytes[i] = char('a' + i / 4096 % 26);
+        }
+        WriteFile(path, bytes);
+        WriteFile(dir.file("other"), "y");
+    }
+    files.SyncFile(path);
+    EXPECT_EQ(ReadFile(path), bytes) << "pushing pages out early must not change them";
+    // A file that never appears, or goes again, is no error.
+    { auto idle = files.WriteBehind(dir.file("never")); }
+    EXPECT_FALSE(FileExists(dir.file("never")));
+}
+
 TEST_F(PosixFiles, CurrentDirectoryAndClock) {
     ScopedCurrentDir cd(dir.path());
     EXPECT_EQ(files.CurDir(), dir.path());

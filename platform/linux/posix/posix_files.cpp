@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "ports/error.h"
 
@@ -121,6 +125,54 @@ std::string PosixFileServices::CurDir() {
     }
     buf.resize(buf.find('\0'));
     return buf;
+}
+
+namespace {
+
+// Hands the file's dirty pages to the disk every few milliseconds while another part of the
+// program is still writing it, instead of leaving them all for one long fsync at the end.
+class WriteBehindThread : public BackgroundWork {
+  public:
+    explicit WriteBehindThread(std::string path)
+        : path_(std::move(path)), thread_([this] { Run(); }) {}
+    ~WriteBehindThread() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+  private:
+    void Run() {
+        int fd = -1;
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            if (fd < 0) {
+                fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+            }
+            if (fd >= 0) {
+                ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            }
+            wake_.wait_for(lock, std::chrono::milliseconds(25));
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+
+    std::string path_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<BackgroundWork> PosixFileServices::WriteBehind(const std::string& path) {
+    return std::make_unique<WriteBehindThread>(path);
 }
 
 void PosixFileServices::SyncFile(const std::string& path) {

@@ -14,6 +14,7 @@ class PosixFileServices : public FileServices {
     void Name(const std::string& oldPath, const std::string& newPath) override;
     LocalDateTime Now() override;
     std::string CurDir() override;
+    std::unique_ptr<BackgroundWork> WriteBehind(const std::string& path) override;
     void SyncFile(const std::string& path) override;
     void ReplaceFile(const std::string& from, const std::string& to) override;
 };
