@@ -28,21 +28,6 @@ constexpr std::size_t FolderPathLen = 512;
 constexpr std::int32_t MultiSelectFlags =
     static_cast<std::int32_t>(OFN_ALLOWMULTISELECT | OFN_EXPLORER);
 
-// The number and description of the exception being handled.
-Error CurrentError() {
-    try {
-        throw;
-    } catch (const Error& e) {
-        return e;
-    } catch (const std::bad_alloc&) {
-        return Error(err::OutOfMemory);
-    } catch (const std::length_error&) {
-        return Error(err::OutOfMemory);
-    } catch (...) {
-        return Error(err::InternalError);
-    }
-}
-
 // The text before the first occurrence of terminator; a text without one is taken whole.
 std::string Before(const std::string& text, const std::string& terminator) {
     const std::size_t p = text.find(terminator);

@@ -46,6 +46,8 @@ Error CurrentError() {
         return e;
     } catch (const std::bad_alloc&) {
         return Error(err::OutOfMemory);
+    } catch (const std::length_error&) {
+        return Error(err::OutOfMemory);
     } catch (const std::exception& e) {
         return Error(err::InternalError, std::string("Interner Fehler: ") + e.what());
     } catch (...) {

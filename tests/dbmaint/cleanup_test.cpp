@@ -2,6 +2,7 @@
 
 #include "dbmaint/cleanup.h"
 #include "tests/dbmaint/dbmaint_support.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnu::test {
@@ -10,15 +11,6 @@ namespace {
 using dao::dbAttachedODBC;
 using dao::dbAttachedTable;
 using dao::dbAttachSavePWD;
-
-int ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 class Cleanup : public ::testing::Test {
   protected:

@@ -3,19 +3,11 @@
 
 #include "platform/linux/posix/posix_files.h"
 #include "ports/error.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnu::test {
 namespace {
-
-int ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 class PosixFiles : public ::testing::Test {
   protected:
