@@ -60,8 +60,7 @@ void Use(tarnu::engine::Database& db) {
                 def.Attributes == tarnu::dao::dbAttachedODBC) {
                 defs.Delete(def.Name);
             } else {
-                db.ForEachRow("SELECT COUNT(*) FROM " + bracketed,
-                              [](const auto&, const auto&) {});
+                db.ForEachRow("SELECT COUNT(*) FROM " + bracketed, [](const auto&, const auto&) {});
                 db.ForEachRow("SELECT * FROM " + bracketed, [](const auto&, const auto&) {});
                 db.Execute("DELETE * FROM " + bracketed + ";");
             }
