@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,16 +20,26 @@ namespace {
 
 namespace jet = tarnu::engine::jet;
 
-const std::string& Folder() {
-    static const std::string folder = [] {
+// A folder in memory for the file under test, removed when the fuzzer ends.
+struct Scratch {
+    std::string folder;
+    Scratch() {
         char pattern[] = "/dev/shm/tarnu-open-fuzz-XXXXXX";
         char* dir = mkdtemp(pattern);
         if (!dir) {
             abort();
         }
-        return std::string(dir);
-    }();
-    return folder;
+        folder = dir;
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+};
+
+const std::string& Folder() {
+    static const Scratch scratch;
+    return scratch.folder;
 }
 
 std::string Read(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "engine/engine.h"
@@ -17,6 +18,7 @@ using tarnu::engine::Database;
 struct Fixture {
     std::unique_ptr<tarnu::engine::Engine> engine = tarnu::engine::MakeEngine();
     std::unique_ptr<Database> db;
+    std::string folder;
     int tableCount = 0;
 
     Fixture() {
@@ -25,7 +27,8 @@ struct Fixture {
         if (!dir) {
             abort();
         }
-        db = engine->CreateDatabase(std::string(dir) + "/f.mdb");
+        folder = dir;
+        db = engine->CreateDatabase(folder + "/f.mdb");
         db->Execute("CREATE TABLE T (ID LONG PRIMARY KEY, Name TEXT(20), Wert DOUBLE, Ja YESNO)");
         db->Execute("CREATE TABLE [Temp_a]]b] (Nr COUNTER, Notiz MEMO, Daten LONGBINARY)");
         for (int i = 1; i <= 20; ++i) {
@@ -37,6 +40,12 @@ struct Fixture {
         }
         db->LinkTable({"L", tarnu::dao::dbAttachedODBC, "ODBC;DSN=x;", "Quelle"});
         tableCount = db->TableDefs().Count();
+    }
+
+    ~Fixture() {
+        db.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
     }
 };
 
