@@ -166,21 +166,19 @@ void CheckNewTableName(const Connection& c, const std::string& name) {
     }
 }
 
-void RemoveDefinition(State& db, const std::string& name, std::int32_t notFound) {
-    Atomically(db, [&] {
-        const Connection& c = *db.connection;
-        std::optional<CatalogEntry> entry = FindEntry(c, name);
-        if (!entry) {
-            throw notFound == jet::ItemNotFound ? MakeError(notFound) : MakeError(notFound, name);
-        }
-        Statement del(c, "DELETE FROM tarnu_catalog WHERE name = ?1");
-        del.Bind(1, Value::Text(entry->def.Name));
-        del.Step();
-        // A link is a catalog entry only: its source is never touched.
-        if (!entry->IsLink() && SqliteTableExists(c, entry->def.Name)) {
-            RunCompiled(c, {"DROP TABLE " + jetsql::QuoteName(entry->def.Name), {}});
-        }
-    });
+// Removes a table definition inside the caller's transaction.
+void RemoveDefinition(const Connection& c, const std::string& name, std::int32_t notFound) {
+    std::optional<CatalogEntry> entry = FindEntry(c, name);
+    if (!entry) {
+        throw notFound == jet::ItemNotFound ? MakeError(notFound) : MakeError(notFound, name);
+    }
+    Statement del(c, "DELETE FROM tarnu_catalog WHERE name = ?1");
+    del.Bind(1, Value::Text(entry->def.Name));
+    del.Step();
+    // A link is a catalog entry only: its source is never touched.
+    if (!entry->IsLink() && SqliteTableExists(c, entry->def.Name)) {
+        RunCompiled(c, {"DROP TABLE " + jetsql::QuoteName(entry->def.Name), {}});
+    }
 }
 
 int CatalogTableDefs::Count() {
@@ -209,7 +207,7 @@ dao::TableDef CatalogTableDefs::Item(int index) {
 }
 
 void CatalogTableDefs::Delete(const std::string& name) {
-    RemoveDefinition(db_, name, jet::ItemNotFound);
+    Atomically(db_, [&] { RemoveDefinition(*db_.connection, name, jet::ItemNotFound); });
 }
 
 // Checks that an opened file has the engine's tables and, when it is protected, that the
@@ -253,6 +251,22 @@ void CheckPasswordText(const std::string& password) {
     }
 }
 
+// A writer that dies before its journal has a header leaves an empty journal that SQLite
+// neither rolls back nor removes. Once this connection holds the write lock (having rolled back
+// any journal that needed it), a journal still there belongs to no one and can go.
+void SweepStaleJournal(const Connection& c) {
+    std::string journal = c.path() + "-journal";
+    if (::access(journal.c_str(), F_OK) != 0) {
+        return;
+    }
+    sqlite3_busy_timeout(c.handle(), 0);
+    if (sqlite3_exec(c.handle(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        ::unlink(journal.c_str());
+        sqlite3_exec(c.handle(), "COMMIT", nullptr, nullptr, nullptr);
+    }
+    sqlite3_busy_timeout(c.handle(), kBusyTimeoutMs);
+}
+
 std::unique_ptr<Database> Open(const std::string& name, bool exclusive, bool readOnly,
                                const std::string& connect) {
     auto state = std::make_unique<State>();
@@ -265,6 +279,9 @@ std::unique_ptr<Database> Open(const std::string& name, bool exclusive, bool rea
     state->connection = std::make_unique<Connection>(state->path, readOnly);
     RegisterJetFunctions(state->connection->handle());
     Admit(*state->connection, PasswordOf(connect));
+    if (!readOnly) {
+        SweepStaleJournal(*state->connection);
+    }
     return std::make_unique<Database>(std::move(state));
 }
 
@@ -317,7 +334,7 @@ void Database::Execute(const std::string& statement) {
                     add.Bind(1, Value::Text(s.table));
                     add.Step();
                 } else if constexpr (std::is_same_v<T, jetsql::DropTable>) {
-                    RemoveDefinition(db, s.table, jet::TableDoesNotExist);
+                    RemoveDefinition(c, s.table, jet::TableDoesNotExist);
                 } else if constexpr (std::is_same_v<T, jetsql::Insert>) {
                     RunCompiled(c, jetsql::CompileInsert(s, LocalTable(c, s.table)));
                 } else if constexpr (std::is_same_v<T, jetsql::Delete>) {

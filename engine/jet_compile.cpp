@@ -15,9 +15,11 @@ class ExprCompiler {
   public:
     ExprCompiler(const TableShape* table, Compiled& out) : table_(table), out_(out) {}
 
-    std::string Compile(const Expr& e, Aggregates aggregates) {
+    // A condition (a WHERE clause) is only tested for truth; elsewhere a condition is a value,
+    // and Jet's True is -1 where SQLite's is 1.
+    std::string Compile(const Expr& e, Aggregates aggregates, bool condition = false) {
         aggregates_ = aggregates;
-        return Emit(e);
+        return condition ? Condition(e) : Emit(e);
     }
 
     // Names the statement uses that the table does not have: Jet takes each for a parameter
@@ -29,7 +31,28 @@ class ExprCompiler {
     }
 
   private:
+    static bool IsLogical(const Expr& e) {
+        switch (e.kind) {
+            case Expr::Kind::Like:
+            case Expr::Kind::IsNull:
+            case Expr::Kind::In:
+            case Expr::Kind::Between:
+                return true;
+            case Expr::Kind::Unary:
+                return e.op == "NOT";
+            case Expr::Kind::Binary:
+                return e.op != "+" && e.op != "-" && e.op != "*" && e.op != "/" && e.op != "&";
+            default:
+                return false;
+        }
+    }
+
     std::string Emit(const Expr& e) {
+        std::string sql = Condition(e);
+        return IsLogical(e) ? "(- " + sql + ")" : sql;
+    }
+
+    std::string Condition(const Expr& e) {
         switch (e.kind) {
             case Expr::Kind::Literal:
                 out_.params.push_back(e.value);
@@ -37,10 +60,14 @@ class ExprCompiler {
             case Expr::Kind::Column:
                 return Column(e);
             case Expr::Kind::Unary:
-                return "(" + std::string(e.op == "NOT" ? "NOT " : "- ") + Emit(*e.args[0]) + ")";
+                if (e.op == "NOT") {
+                    return "(NOT " + Condition(*e.args[0]) + ")";
+                }
+                return "(- " + Emit(*e.args[0]) + ")";
             case Expr::Kind::Binary: {
-                std::string l = Emit(*e.args[0]);
-                std::string r = Emit(*e.args[1]);
+                bool logical = e.op == "AND" || e.op == "OR";
+                std::string l = logical ? Condition(*e.args[0]) : Emit(*e.args[0]);
+                std::string r = logical ? Condition(*e.args[1]) : Emit(*e.args[1]);
                 if (e.op == "/") {
                     return "jet_div(" + l + ", " + r + ")";
                 }
@@ -170,7 +197,7 @@ Compiled CompileDelete(const Delete& statement, const TableShape& table) {
     ExprCompiler ec(&table, out);
     out.sql = "DELETE FROM " + QuoteName(table.name);
     if (statement.where) {
-        out.sql += " WHERE " + ec.Compile(*statement.where, Aggregates::InWhere);
+        out.sql += " WHERE " + ec.Compile(*statement.where, Aggregates::InWhere, true);
     }
     ec.RaiseForUnknownNames();
     return out;
@@ -243,7 +270,7 @@ Compiled CompileSelect(const Select& statement, const TableShape& table) {
     out.sql = std::string("SELECT ") + (statement.distinct ? "DISTINCT " : "") + items + " FROM " +
               QuoteName(table.name);
     if (statement.where) {
-        out.sql += " WHERE " + ec.Compile(*statement.where, Aggregates::InWhere);
+        out.sql += " WHERE " + ec.Compile(*statement.where, Aggregates::InWhere, true);
     }
     for (std::size_t i = 0; i < statement.orderBy.size(); ++i) {
         out.sql += i == 0 ? " ORDER BY " : ", ";

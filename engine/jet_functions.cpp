@@ -11,7 +11,7 @@ namespace tarnu::engine {
 
 namespace {
 
-// Decodes UTF-8 into code points with ASCII letters folded to lower case. A byte that starts
+// Decodes UTF-8 into code points with capital letters folded to lower case. A byte that starts
 // no valid sequence stands for itself, marked so it cannot equal a real character.
 std::vector<std::uint32_t> Decode(std::string_view s) {
     std::vector<std::uint32_t> out;
@@ -37,7 +37,8 @@ std::vector<std::uint32_t> Decode(std::string_view s) {
         } else if (b >= 0x80) {
             cp = 0x80000000u | b;
         }
-        if (cp >= 'A' && cp <= 'Z') {
+        // ASCII and Latin-1 capitals (À to Þ, not ×), which covers the German umlauts.
+        if ((cp >= 'A' && cp <= 'Z') || (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7)) {
             cp += 32;
         }
         out.push_back(cp);

@@ -379,7 +379,7 @@ class Parser {
         ExpectWord("FROM");
         del.table = Name();
         if (IsWord(Peek(), "WHERE")) {
-            del.where = ParseWhere();
+            del.where = ParseWhere(false);
         }
         ExpectEnd();
         return del;
@@ -426,7 +426,7 @@ class Parser {
         syntax_ = jet::SyntaxErrorFrom;
         sel.table = Name();
         if (IsWord(Peek(), "WHERE")) {
-            sel.where = ParseWhere();
+            sel.where = ParseWhere(true);
         }
         if (AcceptWord("ORDER")) {
             syntax_ = jet::SyntaxErrorSelect;
@@ -608,9 +608,23 @@ class Parser {
 
     // --- expressions
 
-    ExprPtr ParseWhere() {
+    // A WHERE clause runs to the end of the statement or to ORDER BY; anything else after the
+    // condition is an operator missing in it.
+    ExprPtr ParseWhere(bool orderByMayFollow) {
         Next();  // WHERE
-        return ParseExpressionIn(jet::SyntaxErrorInExpression);
+        std::int32_t outer = syntax_;
+        std::size_t outerStart = clauseStart_;
+        syntax_ = jet::SyntaxErrorInExpression;
+        clauseStart_ = Peek().begin;
+        ExprPtr e = ParseOr();
+        const Token& next = Peek();
+        if (!(next.kind == Tok::End || IsSymbol(next, ";") ||
+              (orderByMayFollow && IsWord(next, "ORDER")))) {
+            Fail();
+        }
+        syntax_ = outer;
+        clauseStart_ = outerStart;
+        return e;
     }
 
     ExprPtr ParseExpressionIn(std::int32_t syntax) {

@@ -12,7 +12,7 @@ namespace {
 // Stretching makes guessing the password from a copied file costly; the cost is paid once per
 // open of a protected database.
 constexpr std::uint32_t kIterations = 20000;
-constexpr std::uint32_t kMaxIterations = 1000000;
+constexpr std::uint32_t kMaxIterations = 200000;
 constexpr std::size_t kSaltBytes = 16;
 constexpr std::size_t kHashBytes = 32;
 

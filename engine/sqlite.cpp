@@ -44,8 +44,7 @@ Connection::Connection(const std::string& path, bool readOnly) : path_(path) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
-    // Jet waits a while for a page another user has locked before it gives up.
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
 }
 
 Connection::~Connection() {

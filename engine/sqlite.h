@@ -12,6 +12,10 @@
 
 namespace tarnu::engine {
 
+// How long a statement waits for a lock another connection holds, as Jet waits for a locked
+// page before it gives up.
+constexpr int kBusyTimeoutMs = 5000;
+
 class Connection {
   public:
     // Opens an existing file (an absolute path, so that it is never read as a URI) or, with

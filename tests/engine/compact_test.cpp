@@ -1,0 +1,148 @@
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "tests/engine/engine_test_util.h"
+
+namespace tarnu::engine::test {
+namespace {
+
+using tarnu::test::FileExists;
+using tarnu::test::ReadFile;
+using tarnu::test::WriteFile;
+
+class CompactTest : public EngineTest {
+  protected:
+    // A database with rows, links and many deleted rows.
+    void Build(const std::string& file, const std::string& connect = "") {
+        auto db = MakeTable(file, 1500, connect);
+        db->Execute("CREATE TABLE Leer (a TEXT(10))");
+        db->Execute("CREATE TABLE Notiz (Nr COUNTER, Text MEMO)");
+        db->Execute("INSERT INTO Notiz (Text) VALUES ('Größe ÄÖÜ')");
+        db->LinkTable(
+            {"Fibu", dao::dbAttachedODBC | dao::dbAttachSavePWD, "ODBC;DSN=Fibu;PWD=x", "Konten"});
+        db->Execute("DELETE * FROM T WHERE ID > 300");
+    }
+
+    std::vector<std::string> Content(const std::string& file, const std::string& connect = "") {
+        auto db = engine_->OpenDatabase(Path(file), false, true, connect);
+        std::vector<std::string> content;
+        dao::TableDefs& defs = db->TableDefs();
+        for (int i = 0; i < defs.Count(); ++i) {
+            dao::TableDef d = defs.Item(i);
+            content.push_back(d.Name + "|" + std::to_string(d.Attributes) + "|" + d.Connect + "|" +
+                              d.SourceTableName);
+        }
+        for (const char* table : {"T", "Leer", "Notiz"}) {
+            for (const std::string& row : Rows(*db, std::string("SELECT * FROM ") + table)) {
+                content.push_back(std::string(table) + ":" + row);
+            }
+        }
+        return content;
+    }
+
+    static std::uintmax_t Size(const std::string& path) { return std::filesystem::file_size(path); }
+};
+
+TEST_F(CompactTest, CopyIsSmallerAndKeepsRowsCatalogAndSource) {
+    Build("a.mdb");
+    std::string before = ReadFile(Path("a.mdb"));
+    engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb"));
+    EXPECT_EQ(ReadFile(Path("a.mdb")), before);
+    EXPECT_LT(Size(Path("b.mdb")), Size(Path("a.mdb")) * 2 / 3);
+    std::vector<std::string> content = Content("b.mdb");
+    EXPECT_EQ(content, Content("a.mdb"));
+    EXPECT_EQ(content.size(), 4u + 300u + 1u);
+    EXPECT_EQ(FolderContents(dir_.path()), (std::vector<std::string>{"a.mdb", "b.mdb"}));
+    // The copy is a full database of its own: it takes changes and compacts again.
+    auto copy = engine_->OpenDatabase(Path("b.mdb"), false, false, "");
+    copy->Execute("INSERT INTO Notiz (Text) VALUES ('neu')");
+    EXPECT_EQ(Rows(*copy, "SELECT Nr FROM Notiz ORDER BY Nr"),
+              (std::vector<std::string>{"1", "2"}));
+    copy.reset();
+    engine_->CompactDatabase(Path("b.mdb"), Path("c.mdb"));
+    EXPECT_EQ(Content("c.mdb").size(), content.size() + 1);
+}
+
+TEST_F(CompactTest, PasswordTravelsWithTheCopy) {
+    Build("system.srv", ";pwd=brisk");
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->CompactDatabase(Path("system.srv"), Path("x.mdb")); }),
+              jet::NotValidPassword);
+    EXPECT_EQ(ErrorNumberOf([&] {
+                  engine_->CompactDatabase(Path("system.srv"), Path("x.mdb"), std::nullopt,
+                                           std::nullopt, ";pwd=falsch");
+              }),
+              jet::NotValidPassword);
+    EXPECT_FALSE(FileExists(Path("x.mdb")));
+
+    engine_->CompactDatabase(Path("system.srv"), Path("x.mdb"), std::nullopt, std::nullopt,
+                             ";pwd=brisk");
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path("x.mdb")); }), jet::NotValidPassword);
+    EXPECT_EQ(Content("x.mdb", ";pwd=brisk"), Content("system.srv", ";pwd=brisk"));
+
+    // A password in the locale argument replaces the source's for the copy; an empty one
+    // removes it.
+    engine_->CompactDatabase(Path("system.srv"), Path("neu.mdb"), ";LANGID=0x0409;pwd=neu", 64,
+                             ";pwd=brisk");
+    EXPECT_EQ(ErrorNumberOf([&] { Content("neu.mdb", ";pwd=brisk"); }), jet::NotValidPassword);
+    EXPECT_EQ(Content("neu.mdb", ";pwd=neu"), Content("system.srv", ";pwd=brisk"));
+    engine_->CompactDatabase(Path("system.srv"), Path("offen.mdb"), ";pwd=", std::nullopt,
+                             ";pwd=brisk");
+    EXPECT_NO_THROW(engine_->OpenDatabase(Path("offen.mdb")));
+}
+
+TEST_F(CompactTest, FailuresLeaveNoDestinationAndTheSourceAsItWas) {
+    Build("a.mdb");
+    std::string source = ReadFile(Path("a.mdb"));
+    WriteFile(Path("da.mdb"), "schon da");
+    struct Case {
+        const char* name;
+        std::string from;
+        std::string to;
+        std::optional<std::int32_t> options;
+        std::int32_t error;
+    };
+    const Case cases[] = {
+        {"source missing", Path("fehlt.mdb"), Path("x.mdb"), std::nullopt, jet::FileNotFound},
+        {"destination exists", Path("a.mdb"), Path("da.mdb"), std::nullopt, jet::DatabaseExists},
+        {"onto itself", Path("a.mdb"), Path("a.mdb"), std::nullopt, jet::DatabaseExists},
+        {"folder missing", Path("a.mdb"), Path("ordner/x.mdb"), std::nullopt, jet::InvalidPath},
+        {"encrypt", Path("a.mdb"), Path("x.mdb"), 2, jet::InvalidArgument},
+        {"unknown option", Path("a.mdb"), Path("x.mdb"), 0x100, jet::InvalidArgument},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(
+            ErrorNumberOf([&] { engine_->CompactDatabase(c.from, c.to, std::nullopt, c.options); }),
+            c.error);
+    }
+    EXPECT_EQ(ReadFile(Path("a.mdb")), source);
+    EXPECT_EQ(ReadFile(Path("da.mdb")), "schon da");
+    EXPECT_EQ(FolderContents(dir_.path()), (std::vector<std::string>{"a.mdb", "da.mdb"}));
+}
+
+TEST_F(CompactTest, DamageFoundWhileCopyingLeavesNoDestination) {
+    Build("a.mdb");
+    // Ruin the pages at the end of the file, where the rows are, but not the catalog at its
+    // start: the file opens, and the damage shows only when the copy reads the rows.
+    std::string bytes = ReadFile(Path("a.mdb"));
+    for (std::size_t i = bytes.size() / 2; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(0xA5);
+    }
+    WriteFile(Path("a.mdb"), bytes);
+    ASSERT_NO_THROW(engine_->OpenDatabase(Path("a.mdb")));
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb")); }),
+              jet::CorruptDatabase);
+    EXPECT_EQ(ReadFile(Path("a.mdb")), bytes);
+    EXPECT_EQ(FolderContents(dir_.path()), std::vector<std::string>{"a.mdb"});
+}
+
+TEST_F(CompactTest, BareNamesResolveAgainstCurrentDirectory) {
+    Build("a.mdb");
+    tarnu::test::ScopedCurrentDir cd(dir_.path());
+    engine_->CompactDatabase("a.mdb", "b.mdb");
+    EXPECT_TRUE(FileExists(Path("b.mdb")));
+}
+
+}  // namespace
+}  // namespace tarnu::engine::test

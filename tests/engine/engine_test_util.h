@@ -1,0 +1,57 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/errors.h"
+#include "ports/error.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnu::engine::test {
+
+// Runs fn and returns the number of the tarnu::Error it raised; 0 when it raised nothing.
+std::int32_t ErrorNumberOf(const std::function<void()>& fn);
+
+// Every row of a SELECT, its fields joined by tabs.
+std::vector<std::string> Rows(Database& db, const std::string& select);
+
+// The names of the table definitions in the collection's order.
+std::vector<std::string> TableNames(dao::Database& db);
+
+// Names of the files in a folder, sorted.
+std::vector<std::string> FolderContents(const std::string& dir);
+
+// Runs fn in a forked child process and returns what it returned (an error number, 0 for
+// success); -1 when the child died otherwise.
+int RunInChild(const std::function<int()>& fn);
+
+// A child process that opens a database and keeps it open until it is killed.
+class HoldingChild {
+  public:
+    explicit HoldingChild(const std::string& path, bool exclusive = false);
+    ~HoldingChild();
+    void Kill();
+    int openResult() const { return openResult_; }
+
+  private:
+    int pid_ = -1;
+    int openResult_ = -1;
+};
+
+class EngineTest : public ::testing::Test {
+  protected:
+    std::string Path(const std::string& name) const { return dir_.file(name); }
+    // A new database holding table T (ID LONG PRIMARY KEY, Name TEXT(50)) with rows 1..rows.
+    std::unique_ptr<Database> MakeTable(const std::string& file, int rows,
+                                        const std::string& connect = "");
+
+    tarnu::test::TempDir dir_;
+    std::unique_ptr<Engine> engine_ = MakeEngine();
+};
+
+}  // namespace tarnu::engine::test

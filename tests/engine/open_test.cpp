@@ -1,0 +1,160 @@
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "tests/engine/engine_test_util.h"
+
+namespace tarnu::engine::test {
+namespace {
+
+using tarnu::test::FileExists;
+using tarnu::test::ReadFile;
+using tarnu::test::ScopedCurrentDir;
+using tarnu::test::WriteFile;
+
+class OpenTest : public EngineTest {};
+
+TEST_F(OpenTest, BareNameResolvesAgainstCurrentDirectory) {
+    MakeTable("KDL.mdb", 3).reset();
+    {
+        ScopedCurrentDir cd(dir_.path());
+        std::unique_ptr<dao::Database> db = engine_->OpenDatabase("KDL.mdb");
+        EXPECT_EQ(TableNames(*db), std::vector<std::string>{"T"});
+    }
+    tarnu::test::TempDir elsewhere;
+    ScopedCurrentDir cd(elsewhere.path());
+    try {
+        engine_->OpenDatabase("KDL.mdb");
+        FAIL() << "opened a file that is not in the current directory";
+    } catch (const tarnu::Error& e) {
+        EXPECT_EQ(e.number(), jet::FileNotFound);
+        EXPECT_EQ(e.description(), "Datei '" + elsewhere.file("KDL.mdb") + "' nicht gefunden.");
+    }
+    EXPECT_FALSE(FileExists(elsewhere.file("KDL.mdb")));
+}
+
+TEST_F(OpenTest, MissingFileAndMissingFolderAreToldApart) {
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path("fehlt.mdb")); }), jet::FileNotFound);
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path("ordner/fehlt.mdb")); }),
+              jet::InvalidPath);
+    // A folder is no database file; a name with a NUL must not open the file before the NUL.
+    std::filesystem::create_directory(Path("ordner.mdb"));
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path("ordner.mdb")); }), jet::FileNotFound);
+    MakeTable("a.mdb", 1).reset();
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path("a.mdb") + std::string(1, '\0')); }),
+              jet::InvalidPath);
+    EXPECT_EQ(FolderContents(dir_.path()), (std::vector<std::string>{"a.mdb", "ordner.mdb"}));
+}
+
+// Builds a database of another SQLite application: a valid SQLite file that is not ours.
+std::string ForeignSqliteFile(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE x (a); INSERT INTO x VALUES (1);", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return ReadFile(path);
+}
+
+TEST_F(OpenTest, ForeignFilesAreRefusedAndLeftByteForByte) {
+    MakeTable("ours.mdb", 5).reset();
+    std::string ours = ReadFile(Path("ours.mdb"));
+    std::string walMode = ours;
+    walMode[18] = walMode[19] = 2;
+    std::string otherFormat = ours;
+    otherFormat[63] = 7;  // a later layout version
+
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    std::vector<Case> cases = {
+        {"leer.mdb", ""},
+        {"text.mdb", "Dies ist keine Datenbank.\n"},
+        {"kurz.mdb", ours.substr(0, 50)},
+        {"fremd.mdb", ForeignSqliteFile(Path("fremd.mdb"))},
+        {"wal.mdb", walMode},
+        {"version.mdb", otherFormat},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(Path(c.name), c.bytes);
+        // A journal beside the file must not be rolled into it either.
+        std::string journal = Path(c.name) + "-journal";
+        WriteFile(journal, ours.substr(0, 4096));
+        EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path(c.name)); }),
+                  jet::UnrecognizedFormat);
+        EXPECT_EQ(ErrorNumberOf([&] { engine_->CompactDatabase(Path(c.name), Path("copy.mdb")); }),
+                  jet::UnrecognizedFormat);
+        EXPECT_EQ(ReadFile(Path(c.name)), c.bytes);
+        EXPECT_EQ(ReadFile(journal), ours.substr(0, 4096));
+        EXPECT_FALSE(FileExists(Path("copy.mdb")));
+        std::filesystem::remove(journal);
+    }
+}
+
+TEST_F(OpenTest, CorruptDatabaseIsRefusedAndLeftByteForByte) {
+    MakeTable("kaputt.mdb", 200).reset();
+    std::string bytes = ReadFile(Path("kaputt.mdb"));
+    // Keep the header, ruin the schema page and everything after it.
+    for (std::size_t i = 100; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + 3);
+    }
+    WriteFile(Path("kaputt.mdb"), bytes);
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path("kaputt.mdb")); }),
+              jet::CorruptDatabase);
+    EXPECT_EQ(ReadFile(Path("kaputt.mdb")), bytes);
+    EXPECT_EQ(FolderContents(dir_.path()), std::vector<std::string>{"kaputt.mdb"});
+}
+
+TEST_F(OpenTest, ProtectedDatabaseNeedsItsPassword) {
+    MakeTable("system.srv", 2, ";pwd=brisk").reset();
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path("system.srv")); }),
+              jet::NotValidPassword);
+    EXPECT_EQ(ErrorNumberOf(
+                  [&] { engine_->OpenDatabase(Path("system.srv"), false, false, ";pwd=Brisk"); }),
+              jet::NotValidPassword);
+    EXPECT_EQ(
+        ErrorNumberOf([&] { engine_->OpenDatabase(Path("system.srv"), false, false, ";pwd="); }),
+        jet::NotValidPassword);
+    auto db = engine_->OpenDatabase(Path("system.srv"), false, false, ";PWD=brisk");
+    EXPECT_EQ(Rows(*db, "SELECT Name FROM T WHERE ID = 2"), std::vector<std::string>{"Zeile 2"});
+    db.reset();
+    EXPECT_EQ(ReadFile(Path("system.srv")).find("brisk"), std::string::npos);
+    // A password given for an unprotected file is of no concern.
+    MakeTable("offen.mdb", 1).reset();
+    EXPECT_NO_THROW(engine_->OpenDatabase(Path("offen.mdb"), false, false, ";pwd=egal"));
+    EXPECT_EQ(ErrorNumberOf([&] {
+                  engine_->CreateDatabase(Path("lang.mdb"), ";pwd=" + std::string(21, 'x'));
+              }),
+              jet::InvalidArgument);
+    EXPECT_FALSE(FileExists(Path("lang.mdb")));
+}
+
+TEST_F(OpenTest, ReadOnlyOpenRefusesChanges) {
+    MakeTable("a.mdb", 3).reset();
+    std::string before = ReadFile(Path("a.mdb"));
+    auto db = engine_->OpenDatabase(Path("a.mdb"), false, true, "");
+    EXPECT_EQ(ErrorNumberOf([&] { db->Execute("DELETE * FROM T"); }), jet::ReadOnly);
+    EXPECT_EQ(ErrorNumberOf([&] { db->TableDefs().Delete("T"); }), jet::ReadOnly);
+    EXPECT_EQ(Rows(*db, "SELECT COUNT(*) FROM T"), std::vector<std::string>{"3"});
+    db.reset();
+    EXPECT_EQ(ReadFile(Path("a.mdb")), before);
+}
+
+TEST_F(OpenTest, CreatingNeverOverwrites) {
+    WriteFile(Path("da.mdb"), "Inhalt");
+    EXPECT_EQ(ErrorNumberOf([&] { engine_->CreateDatabase(Path("da.mdb")); }), jet::DatabaseExists);
+    EXPECT_EQ(ReadFile(Path("da.mdb")), "Inhalt");
+}
+
+TEST_F(OpenTest, ReleasedDatabaseLeavesNoSideFiles) {
+    {
+        auto db = MakeTable("a.mdb", 10);
+        db->Execute("DELETE * FROM T WHERE ID > 5");
+        db->TableDefs().Delete("T");
+    }
+    EXPECT_EQ(FolderContents(dir_.path()), std::vector<std::string>{"a.mdb"});
+}
+
+}  // namespace
+}  // namespace tarnu::engine::test
