@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 time
   libgtest-dev libgmock-dev
   clang libclang-rt-dev
   xvfb xauth
