@@ -4,13 +4,13 @@
 # run (alternating, after one unmeasured round of each), and prints the ratio of the medians and
 # the engine's peak memory. Targets: ratio <= 1.05, peak memory < 64 MB.
 #
-#   bench/engine_compact.sh            (RUNS=5 SIZE_MB=210 by default; needs build/bin/tarnu-db)
+#   bench/engine_compact.sh            (RUNS=9 SIZE_MB=210 by default; needs build/bin/tarnu-db)
 #
 # Everything it writes lives in one temporary folder that is removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tool=${TARNU_DB:-$PWD/build/bin/tarnu-db}
-runs=${RUNS:-5}
+runs=${RUNS:-9}
 size_mb=${SIZE_MB:-210}
 for program in "$tool" sqlite3 /usr/bin/time; do
   if ! command -v "$program" >/dev/null; then
@@ -42,8 +42,10 @@ measure() {
   /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null
   cat "$work/time.txt"
 }
-engine_run() { measure "$tool" compact "$db" "$work/kopie.mdb"; rm -f "$work/kopie.mdb"; }
-sqlite_run() { measure sqlite3 "$db" "VACUUM INTO '$work/kopie.mdb'"; rm -f "$work/kopie.mdb"; }
+# Each run starts with no dirty pages of the one before, whose write-back would otherwise land
+# in the next measurement and make the comparison depend on the order.
+engine_run() { sync; measure "$tool" compact "$db" "$work/kopie.mdb"; rm -f "$work/kopie.mdb"; }
+sqlite_run() { sync; measure sqlite3 "$db" "VACUUM INTO '$work/kopie.mdb'"; rm -f "$work/kopie.mdb"; }
 
 engine_run >/dev/null
 sqlite_run >/dev/null
