@@ -4,7 +4,8 @@
 
 namespace tarnu::app {
 
-Form::Form(Application& app, ui::WindowSpec spec) : app_(app), spec_(std::move(spec)) {}
+Form::Form(Application& app, ui::WindowDescription desc)
+    : app_(app), description_(std::move(desc)) {}
 
 // The end of the program takes the windows away without their unload steps.
 Form::~Form() = default;
@@ -13,7 +14,7 @@ void Form::Load() {
     if (window_) {
         return;
     }
-    window_ = app_.Ui().MakeWindow(spec_, *this);
+    window_ = app_.Ui().MakeWindow(description_, *this);
     app_.WindowLoaded();
     try {
         OnLoad();

@@ -15,7 +15,7 @@ namespace tarnu::app {
 // ever one instance of each window.
 class Form : private ui::WindowEvents {
   public:
-    Form(Application& app, ui::WindowSpec spec);
+    Form(Application& app, ui::WindowDescription desc);
     ~Form() override;
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
@@ -32,7 +32,7 @@ class Form : private ui::WindowEvents {
     void SetText(const std::string& control, const std::string& text);
     void SetBusy(bool busy);
     std::intptr_t hWnd();
-    const ui::WindowSpec& Spec() const { return spec_; }
+    const ui::WindowDescription& Description() const { return description_; }
 
   protected:
     virtual void OnLoad() {}
@@ -46,7 +46,7 @@ class Form : private ui::WindowEvents {
     void CloseRequested() override;
     ui::NativeWindow& Window();
 
-    ui::WindowSpec spec_;
+    ui::WindowDescription description_;
     std::unique_ptr<ui::NativeWindow> window_;
 };
 

@@ -4,8 +4,8 @@
 
 namespace tarnu::app {
 
-ui::WindowSpec MainForm::Describe() {
-    ui::WindowSpec w;
+ui::WindowDescription MainForm::Describe() {
+    ui::WindowDescription w;
     w.name = "Form1";
     w.caption = "Tarnu-System-Tool";
     w.clientWidth = 3030;

@@ -17,7 +17,7 @@ struct MainFormActions {
 class MainForm : public Form {
   public:
     MainForm(Application& app, MainFormActions actions);
-    static ui::WindowSpec Describe();
+    static ui::WindowDescription Describe();
 
   protected:
     void OnClick(const std::string& control) override;

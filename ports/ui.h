@@ -34,7 +34,7 @@ struct AppObject {
 enum class ControlKind { Button, TextBox, Label, PictureBox };
 
 // Positions and sizes are in twips relative to the client area (15 twips per pixel).
-struct ControlSpec {
+struct ControlDescription {
     std::string name;
     ControlKind kind = ControlKind::Button;
     std::string caption;
@@ -51,7 +51,7 @@ enum class FrameStyle {
     FixedToolWindow,  // narrow title bar, close box only, not resizable
 };
 
-struct WindowSpec {
+struct WindowDescription {
     std::string name;
     std::string caption;
     int clientWidth = 0;  // twips
@@ -61,7 +61,7 @@ struct WindowSpec {
     bool centred = true;
     std::uint32_t backColor = 0xFFFFFF;  // 0xRRGGBB
     std::string icon;                    // resource name of the window icon
-    std::vector<ControlSpec> controls;
+    std::vector<ControlDescription> controls;
 };
 
 constexpr int TwipsPerPixel = 15;
@@ -94,7 +94,7 @@ class UiPlatform {
     virtual ~UiPlatform() = default;
     virtual const AppObject& App() = 0;
     // The window is created hidden; destroying the object takes it off the screen.
-    virtual std::unique_ptr<NativeWindow> MakeWindow(const WindowSpec& spec,
+    virtual std::unique_ptr<NativeWindow> MakeWindow(const WindowDescription& desc,
                                                      WindowEvents& events) = 0;
     // Runs the event loop until Quit; returns the exit code given to Quit.
     virtual int Run() = 0;

@@ -18,8 +18,8 @@ namespace {
 class StandIn : public app::Form {
   public:
     explicit StandIn(app::Application& app) : Form(app, Describe()) {}
-    static ui::WindowSpec Describe() {
-        ui::WindowSpec w;
+    static ui::WindowDescription Describe() {
+        ui::WindowDescription w;
         w.name = "StandIn";
         w.caption = "Workstationupdate";
         w.clientWidth = 6255;

@@ -44,9 +44,9 @@ QtUiPlatform::~QtUiPlatform() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-std::unique_ptr<ui::NativeWindow> QtUiPlatform::MakeWindow(const ui::WindowSpec& spec,
+std::unique_ptr<ui::NativeWindow> QtUiPlatform::MakeWindow(const ui::WindowDescription& desc,
                                                            ui::WindowEvents& events) {
-    return std::make_unique<QtWindow>(spec, events);
+    return std::make_unique<QtWindow>(desc, events);
 }
 
 int QtUiPlatform::Run() {

@@ -25,7 +25,7 @@ class QtUiPlatform : public ui::UiPlatform {
     ~QtUiPlatform() override;
 
     const ui::AppObject& App() override { return app_; }
-    std::unique_ptr<ui::NativeWindow> MakeWindow(const ui::WindowSpec& spec,
+    std::unique_ptr<ui::NativeWindow> MakeWindow(const ui::WindowDescription& desc,
                                                  ui::WindowEvents& events) override;
     int Run() override;
     void Quit(int exitCode) override;

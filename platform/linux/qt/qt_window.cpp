@@ -67,30 +67,30 @@ void WrapButton::paintEvent(QPaintEvent*) {
     painter.drawText(CaptionRect(), kCaptionFlags, text());
 }
 
-FormWidget::FormWidget(const ui::WindowSpec& spec, ui::WindowEvents& events)
+FormWidget::FormWidget(const ui::WindowDescription& desc, ui::WindowEvents& events)
     : QWidget(nullptr), events_(events) {
-    setObjectName(Q(spec.name));
-    setWindowTitle(Q(spec.caption));
+    setObjectName(Q(desc.name));
+    setWindowTitle(Q(desc.caption));
 
     // A tool window is the one kind of top-level window that window managers keep out of the
     // taskbar; it also gives the narrow title bar that tool windows ask for.
     Qt::WindowFlags flags =
         Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
-    const bool tool = !spec.showInTaskbar || spec.frame == ui::FrameStyle::FixedToolWindow;
+    const bool tool = !desc.showInTaskbar || desc.frame == ui::FrameStyle::FixedToolWindow;
     flags |= tool ? Qt::Tool : Qt::Dialog;
     setWindowFlags(flags);
-    setFixedSize(TwipsToPixels(spec.clientWidth), TwipsToPixels(spec.clientHeight));
+    setFixedSize(TwipsToPixels(desc.clientWidth), TwipsToPixels(desc.clientHeight));
 
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor::fromRgb(spec.backColor));
+    pal.setColor(QPalette::Window, QColor::fromRgb(desc.backColor));
     setPalette(pal);
     setAutoFillBackground(true);
-    if (!spec.icon.empty()) {
-        setWindowIcon(QIcon(ResourcePath(spec.icon)));
+    if (!desc.icon.empty()) {
+        setWindowIcon(QIcon(ResourcePath(desc.icon)));
     }
 
-    std::vector<const ui::ControlSpec*> byTab;
-    for (const auto& c : spec.controls) {
+    std::vector<const ui::ControlDescription*> byTab;
+    for (const auto& c : desc.controls) {
         QWidget* w = nullptr;
         switch (c.kind) {
             case ui::ControlKind::Button: {
@@ -152,10 +152,10 @@ void FormWidget::closeEvent(QCloseEvent* event) {
     events_.CloseRequested();
 }
 
-QtWindow::QtWindow(const ui::WindowSpec& spec, ui::WindowEvents& events)
-    : widget_(new FormWidget(spec, events)) {
-    const ui::ControlSpec* first = nullptr;
-    for (const auto& c : spec.controls) {
+QtWindow::QtWindow(const ui::WindowDescription& desc, ui::WindowEvents& events)
+    : widget_(new FormWidget(desc, events)) {
+    const ui::ControlDescription* first = nullptr;
+    for (const auto& c : desc.controls) {
         if (c.kind != ui::ControlKind::Label && (!first || c.tabIndex < first->tabIndex)) {
             first = &c;
         }

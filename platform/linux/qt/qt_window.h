@@ -28,7 +28,7 @@ class WrapButton : public QPushButton {
 class FormWidget : public QWidget {
     Q_OBJECT
   public:
-    FormWidget(const ui::WindowSpec& spec, ui::WindowEvents& events);
+    FormWidget(const ui::WindowDescription& desc, ui::WindowEvents& events);
     QWidget* Control(const std::string& name) const;
 
   protected:
@@ -41,7 +41,7 @@ class FormWidget : public QWidget {
 
 class QtWindow : public ui::NativeWindow {
   public:
-    QtWindow(const ui::WindowSpec& spec, ui::WindowEvents& events);
+    QtWindow(const ui::WindowDescription& desc, ui::WindowEvents& events);
     ~QtWindow() override;
 
     void Show() override;
