@@ -7,10 +7,6 @@
 namespace tarnu::engine::test {
 namespace {
 
-using tarnu::test::FileExists;
-using tarnu::test::ReadFile;
-using tarnu::test::WriteFile;
-
 class CompactTest : public EngineTest {
   protected:
     // A database with rows, links and many deleted rows.
@@ -66,9 +62,9 @@ TEST_F(CompactTest, CopyIsSmallerAndKeepsRowsCatalogAndSource) {
 
 TEST_F(CompactTest, PasswordTravelsWithTheCopy) {
     Build("system.srv", ";pwd=brisk");
-    EXPECT_EQ(ErrorNumberOf([&] { engine_->CompactDatabase(Path("system.srv"), Path("x.mdb")); }),
+    EXPECT_EQ(ErrorOf([&] { engine_->CompactDatabase(Path("system.srv"), Path("x.mdb")); }),
               jet::NotValidPassword);
-    EXPECT_EQ(ErrorNumberOf([&] {
+    EXPECT_EQ(ErrorOf([&] {
                   engine_->CompactDatabase(Path("system.srv"), Path("x.mdb"), std::nullopt,
                                            std::nullopt, ";pwd=falsch");
               }),
@@ -77,14 +73,14 @@ TEST_F(CompactTest, PasswordTravelsWithTheCopy) {
 
     engine_->CompactDatabase(Path("system.srv"), Path("x.mdb"), std::nullopt, std::nullopt,
                              ";pwd=brisk");
-    EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path("x.mdb")); }), jet::NotValidPassword);
+    EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(Path("x.mdb")); }), jet::NotValidPassword);
     EXPECT_EQ(Content("x.mdb", ";pwd=brisk"), Content("system.srv", ";pwd=brisk"));
 
     // A password in the locale argument replaces the source's for the copy; an empty one
     // removes it.
     engine_->CompactDatabase(Path("system.srv"), Path("neu.mdb"), ";LANGID=0x0409;pwd=neu", 64,
                              ";pwd=brisk");
-    EXPECT_EQ(ErrorNumberOf([&] { Content("neu.mdb", ";pwd=brisk"); }), jet::NotValidPassword);
+    EXPECT_EQ(ErrorOf([&] { Content("neu.mdb", ";pwd=brisk"); }), jet::NotValidPassword);
     EXPECT_EQ(Content("neu.mdb", ";pwd=neu"), Content("system.srv", ";pwd=brisk"));
     engine_->CompactDatabase(Path("system.srv"), Path("offen.mdb"), ";pwd=", std::nullopt,
                              ";pwd=brisk");
@@ -112,9 +108,8 @@ TEST_F(CompactTest, FailuresLeaveNoDestinationAndTheSourceAsItWas) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(
-            ErrorNumberOf([&] { engine_->CompactDatabase(c.from, c.to, std::nullopt, c.options); }),
-            c.error);
+        EXPECT_EQ(ErrorOf([&] { engine_->CompactDatabase(c.from, c.to, std::nullopt, c.options); }),
+                  c.error);
     }
     EXPECT_EQ(ReadFile(Path("a.mdb")), source);
     EXPECT_EQ(ReadFile(Path("da.mdb")), "schon da");
@@ -131,7 +126,7 @@ TEST_F(CompactTest, DamageFoundWhileCopyingLeavesNoDestination) {
     }
     WriteFile(Path("a.mdb"), bytes);
     ASSERT_NO_THROW(engine_->OpenDatabase(Path("a.mdb")));
-    EXPECT_EQ(ErrorNumberOf([&] { engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb")); }),
+    EXPECT_EQ(ErrorOf([&] { engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb")); }),
               jet::CorruptDatabase);
     EXPECT_EQ(ReadFile(Path("a.mdb")), bytes);
     EXPECT_EQ(FolderContents(dir_.path()), std::vector<std::string>{"a.mdb"});

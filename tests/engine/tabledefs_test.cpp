@@ -5,8 +5,6 @@
 namespace tarnu::engine::test {
 namespace {
 
-using tarnu::test::ReadFile;
-
 class TableDefsTest : public EngineTest {
   protected:
     void SetUp() override {
@@ -58,8 +56,8 @@ TEST_F(TableDefsTest, CollectionShowsEveryDefinitionInNameOrder) {
     EXPECT_EQ(jetLink.Attributes, 0x40020000);
     EXPECT_EQ(jetLink.Connect, ";DATABASE=" + Path("quelle.mdb"));
     EXPECT_EQ(defs.Item(3).Attributes, 0);
-    EXPECT_EQ(ErrorNumberOf([&] { defs.Item(4); }), jet::ItemNotFound);
-    EXPECT_EQ(ErrorNumberOf([&] { defs.Item(-1); }), jet::ItemNotFound);
+    EXPECT_EQ(ErrorOf([&] { defs.Item(4); }), jet::ItemNotFound);
+    EXPECT_EQ(ErrorOf([&] { defs.Item(-1); }), jet::ItemNotFound);
 
     // The collection is live: a change made through another open database shows at once.
     auto other = engine_->OpenDatabase(Path("a.mdb"));
@@ -112,10 +110,10 @@ TEST_F(TableDefsTest, RemovingALinkNeverTouchesItsSource) {
 
 TEST_F(TableDefsTest, DeletingALocalDefinitionDropsTheTable) {
     auto db = MakeTable("a.mdb", 3);
-    EXPECT_EQ(ErrorNumberOf([&] { db->TableDefs().Delete("Fehlt"); }), jet::ItemNotFound);
+    EXPECT_EQ(ErrorOf([&] { db->TableDefs().Delete("Fehlt"); }), jet::ItemNotFound);
     db->TableDefs().Delete("T");
     EXPECT_EQ(db->TableDefs().Count(), 0);
-    EXPECT_EQ(ErrorNumberOf([&] { Rows(*db, "SELECT * FROM T"); }), jet::TableNotFound);
+    EXPECT_EQ(ErrorOf([&] { Rows(*db, "SELECT * FROM T"); }), jet::TableNotFound);
     db->Execute("CREATE TABLE T (Anders TEXT)");
     EXPECT_TRUE(Rows(*db, "SELECT * FROM T").empty());
 }
@@ -142,7 +140,7 @@ TEST_F(TableDefsTest, LinksAreCheckedWhenMade) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.def.Name + " " + c.def.Connect + " " + c.def.SourceTableName);
-        EXPECT_EQ(ErrorNumberOf([&] { db->LinkTable(c.def); }), c.error);
+        EXPECT_EQ(ErrorOf([&] { db->LinkTable(c.def); }), c.error);
     }
     EXPECT_EQ(TableNames(*db), std::vector<std::string>{"Lokal"});
 }
@@ -151,7 +149,7 @@ TEST_F(TableDefsTest, LinkToAProtectedSourceNeedsItsPassword) {
     MakeTable("system.srv", 1, ";pwd=brisk").reset();
     auto db = engine_->CreateDatabase(Path("a.mdb"));
     const std::string file = ";DATABASE=" + Path("system.srv");
-    EXPECT_EQ(ErrorNumberOf([&] {
+    EXPECT_EQ(ErrorOf([&] {
                   db->LinkTable({"B", dao::dbAttachedTable, file, "T"});
               }),
               jet::NotValidPassword);
