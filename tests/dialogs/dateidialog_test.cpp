@@ -7,26 +7,13 @@
 
 #include "dialogs/c_dateidialog.h"
 #include "ports/error.h"
+#include "tests/support/recording_message_boxes.h"
 
 using namespace std::string_literals;
 using namespace tarnu::commdlg;
 using tarnu::dialogs::C_Dateidialog;
 
 namespace {
-
-struct Box {
-    std::string text;
-    int style;
-    std::string title;
-};
-
-class Boxes : public tarnu::ui::MessageBoxes {
-  public:
-    void Show(const std::string& text, int style, const std::string& title) override {
-        shown.push_back({text, style, title});
-    }
-    std::vector<Box> shown;
-};
 
 // Answers as scripted, writing a confirmed answer over the start of the buffer like the
 // common dialogs do, and keeps every request.
@@ -83,26 +70,20 @@ class DateidialogTest : public testing::Test {
     // entries {N, text, suffix}; both dialogs must get the same.
     std::string FilterList(const std::optional<std::string>& filter,
                            const std::vector<std::tuple<int, std::string, std::string>>& entries) {
-        using Setter = void (C_Dateidialog::*)(const std::string&);
-        const Setter texts[] = {nullptr,
-                                &C_Dateidialog::Filter1Text,
-                                &C_Dateidialog::Filter2Text,
-                                &C_Dateidialog::Filter3Text,
-                                &C_Dateidialog::Filter4Text,
-                                &C_Dateidialog::Filter5Text};
-        const Setter suffixes[] = {nullptr,
-                                   &C_Dateidialog::Filter1Suffix,
-                                   &C_Dateidialog::Filter2Suffix,
-                                   &C_Dateidialog::Filter3Suffix,
-                                   &C_Dateidialog::Filter4Suffix,
-                                   &C_Dateidialog::Filter5Suffix};
+        using D = C_Dateidialog;
+        using Setter = void (D::*)(const std::string&);
+        const std::pair<Setter, Setter> setters[] = {{&D::Filter1Text, &D::Filter1Suffix},
+                                                     {&D::Filter2Text, &D::Filter2Suffix},
+                                                     {&D::Filter3Text, &D::Filter3Suffix},
+                                                     {&D::Filter4Text, &D::Filter4Suffix},
+                                                     {&D::Filter5Text, &D::Filter5Suffix}};
         C_Dateidialog d = Make();
         if (filter) {
             d.Filter(*filter);
         }
         for (const auto& [n, text, suffix] : entries) {
-            (d.*texts[n])(text);
-            (d.*suffixes[n])(suffix);
+            (d.*setters[n - 1].first)(text);
+            (d.*setters[n - 1].second)(suffix);
         }
         d.ShowOpen();
         d.ShowSave();
@@ -111,7 +92,7 @@ class DateidialogTest : public testing::Test {
     }
 
     std::string currentDir = "/home/anna";
-    Boxes boxes;
+    tarnu::test::RecordingMessageBoxes boxes;
     ScriptedDialogs port;
 };
 
@@ -134,15 +115,15 @@ TEST_F(DateidialogTest, FreshObjectAsksWithItsDefaults) {
     EXPECT_EQ(d.FileName(), "/home/anna/a.txt");
     EXPECT_EQ(d.FileCount(), 1);
     EXPECT_EQ(d.GetNextFile(), "");
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(DateidialogTest, CreationReportsAFailingCurrentDirectoryAndGoesOn) {
     C_Dateidialog d(boxes, port, []() -> std::string { throw tarnu::Error(76); });
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].text, "Pfad nicht gefunden");
-    EXPECT_EQ(boxes.shown[0].style, tarnu::ui::vbOKOnly);
-    EXPECT_EQ(boxes.shown[0].title, "Exit_Class_Initialize");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Pfad nicht gefunden");
+    EXPECT_EQ(boxes.boxes[0].style, tarnu::ui::vbOKOnly);
+    EXPECT_EQ(boxes.boxes[0].title, "Exit_Class_Initialize");
     d.ShowOpen();
     EXPECT_EQ(port.opened.at(0).lpstrInitialDir, "");
     EXPECT_EQ(port.opened.at(0).nMaxFile, 512u);
@@ -257,7 +238,7 @@ TEST_F(DateidialogTest, CancelEmptiesTheResultAndSaveLeavesTheSelection) {
     port.folder = ITEMIDLIST{"/srv/tarnu"};
     EXPECT_EQ(folder.ShowFolder(), "/srv/tarnu");
     EXPECT_EQ(folder.FileName(), "/srv/tarnu");
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(DateidialogTest, PresetNameMustFitTheBufferInBytes) {
@@ -275,11 +256,11 @@ TEST_F(DateidialogTest, PresetNameMustFitTheBufferInBytes) {
     EXPECT_EQ(d.ShowSave(), "");
     EXPECT_EQ(port.opened.size() + port.saved.size(), 1u);
     EXPECT_EQ(d.FileName(), "/srv/KDL.mdb");
-    ASSERT_EQ(boxes.shown.size(), 2u);
-    EXPECT_EQ(boxes.shown[0].title, "Exit_ShowOpen");
-    EXPECT_EQ(boxes.shown[1].title, "Exit_ShowSave");
-    EXPECT_EQ(boxes.shown[1].text, tarnu::standardErrorDescription(5));
-    EXPECT_EQ(boxes.shown[1].style, tarnu::ui::vbOKOnly);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[0].title, "Exit_ShowOpen");
+    EXPECT_EQ(boxes.boxes[1].title, "Exit_ShowSave");
+    EXPECT_EQ(boxes.boxes[1].text, tarnu::standardErrorDescription(5));
+    EXPECT_EQ(boxes.boxes[1].style, tarnu::ui::vbOKOnly);
 }
 
 TEST_F(DateidialogTest, FailuresAreShownAndAbsorbed) {
@@ -294,12 +275,12 @@ TEST_F(DateidialogTest, FailuresAreShownAndAbsorbed) {
     port.failWith = tarnu::err::PermissionDenied;
     EXPECT_EQ(d.ShowOpen(), "");
     EXPECT_EQ(d.ShowFolder(), "");
-    ASSERT_EQ(boxes.shown.size(), 3u);
-    EXPECT_EQ(boxes.shown[0].title, "Exit_ParseAuswahl");
-    EXPECT_EQ(boxes.shown[1].text, "Zugriff verweigert");
-    EXPECT_EQ(boxes.shown[1].title, "Exit_ShowOpen");
-    EXPECT_EQ(boxes.shown[2].text, "70: Zugriff verweigert");
-    EXPECT_EQ(boxes.shown[2].title, "ShowFolder");
+    ASSERT_EQ(boxes.boxes.size(), 3u);
+    EXPECT_EQ(boxes.boxes[0].title, "Exit_ParseAuswahl");
+    EXPECT_EQ(boxes.boxes[1].text, "Zugriff verweigert");
+    EXPECT_EQ(boxes.boxes[1].title, "Exit_ShowOpen");
+    EXPECT_EQ(boxes.boxes[2].text, "70: Zugriff verweigert");
+    EXPECT_EQ(boxes.boxes[2].title, "ShowFolder");
 }
 
 TEST_F(DateidialogTest, SettersTakeEffectAtTheNextDialog) {
