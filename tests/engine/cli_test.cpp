@@ -13,7 +13,7 @@ struct ToolRun {
 
 class CliTest : public EngineTest {
   protected:
-    ToolRun Tool(const std::vector<std::string>& args) {
+    ToolRun Tool(const Texts& args) {
         std::string command = tarnu::test::ShellQuote(TARNU_DB_PATH);
         for (const std::string& a : args) {
             command += " " + tarnu::test::ShellQuote(a);
@@ -25,7 +25,7 @@ class CliTest : public EngineTest {
         return result;
     }
     // The tool run with the password of the databases this test makes.
-    ToolRun Protected(std::vector<std::string> args) {
+    ToolRun Protected(Texts args) {
         args.insert(args.end(), {"--password", "geheim"});
         return Tool(args);
     }
@@ -71,26 +71,26 @@ TEST_F(CliTest, FailuresGoToStandardErrorWithNonZeroExit) {
     ToolRun syntax = Tool({"exec", Path("a.mdb"), "DELETE * FROM T x"});
     EXPECT_EQ(syntax.exitCode, 1);
     EXPECT_NE(syntax.err.find("3131"), std::string::npos);
-    for (const std::vector<std::string>& usage : std::vector<std::vector<std::string>>{
-             {},
-             {"frobnicate"},
-             {"create"},
-             {"exec", Path("a.mdb")},
-             {"tables", Path("a.mdb"), "--bogus", "1"},
-             {"link", Path("a.mdb"), "L", "--source", "x"},
-             {"link", Path("a.mdb"), "L", "--odbc", "x", "--attributes", "xyz"}}) {
+    for (const Texts& usage :
+         std::vector<Texts>{{},
+                            {"frobnicate"},
+                            {"create"},
+                            {"exec", Path("a.mdb")},
+                            {"tables", Path("a.mdb"), "--bogus", "1"},
+                            {"link", Path("a.mdb"), "L", "--source", "x"},
+                            {"link", Path("a.mdb"), "L", "--odbc", "x", "--attributes", "xyz"}}) {
         ToolRun r = Tool(usage);
         EXPECT_EQ(r.exitCode, 2) << (usage.empty() ? "" : usage[0]);
         EXPECT_NE(r.err.find("Aufruf:"), std::string::npos);
     }
-    EXPECT_EQ(FolderContents(dir_.path()), std::vector<std::string>{"a.mdb"});
+    EXPECT_EQ(FolderContents(dir_.path()), Texts{"a.mdb"});
 }
 
 TEST_F(CliTest, DemoFolderHoldsWhatTheMaintenanceWorksOn) {
     const std::string demo = Path("Tarnu");
     ASSERT_EQ(Tool({"demo", demo}).exitCode, 0);
-    EXPECT_EQ(FolderContents(demo), (std::vector<std::string>{"KDL.mdb", "Tarnu-Admin.mde",
-                                                              "kdlcode.mde", "system.srv"}));
+    EXPECT_EQ(FolderContents(demo),
+              (Texts{"KDL.mdb", "Tarnu-Admin.mde", "kdlcode.mde", "system.srv"}));
     auto file = [&](const char* name) { return demo + "/" + name; };
     EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(file("system.srv")); }), jet::NotValidPassword);
 

@@ -20,9 +20,9 @@ class CompactTest : public EngineTest {
         db->Execute("DELETE * FROM T WHERE ID > 300");
     }
 
-    std::vector<std::string> Content(const std::string& file, const std::string& connect = "") {
+    Texts Content(const std::string& file, const std::string& connect = "") {
         auto db = engine_->OpenDatabase(Path(file), false, true, connect);
-        std::vector<std::string> content;
+        Texts content;
         dao::TableDefs& defs = db->TableDefs();
         for (int i = 0; i < defs.Count(); ++i) {
             dao::TableDef d = defs.Item(i);
@@ -46,15 +46,14 @@ TEST_F(CompactTest, CopyIsSmallerAndKeepsRowsCatalogAndSource) {
     engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb"));
     EXPECT_EQ(ReadFile(Path("a.mdb")), before);
     EXPECT_LT(Size(Path("b.mdb")), Size(Path("a.mdb")) * 2 / 3);
-    std::vector<std::string> content = Content("b.mdb");
+    Texts content = Content("b.mdb");
     EXPECT_EQ(content, Content("a.mdb"));
     EXPECT_EQ(content.size(), 4u + 300u + 1u);
-    EXPECT_EQ(FolderContents(dir_.path()), (std::vector<std::string>{"a.mdb", "b.mdb"}));
+    EXPECT_EQ(FolderContents(dir_.path()), (Texts{"a.mdb", "b.mdb"}));
     // The copy is a full database of its own: it takes changes and compacts again.
     auto copy = engine_->OpenDatabase(Path("b.mdb"), false, false, "");
     copy->Execute("INSERT INTO Notiz (Text) VALUES ('neu')");
-    EXPECT_EQ(Rows(*copy, "SELECT Nr FROM Notiz ORDER BY Nr"),
-              (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(Rows(*copy, "SELECT Nr FROM Notiz ORDER BY Nr"), (Texts{"1", "2"}));
     copy.reset();
     engine_->CompactDatabase(Path("b.mdb"), Path("c.mdb"));
     EXPECT_EQ(Content("c.mdb").size(), content.size() + 1);
@@ -113,7 +112,7 @@ TEST_F(CompactTest, FailuresLeaveNoDestinationAndTheSourceAsItWas) {
     }
     EXPECT_EQ(ReadFile(Path("a.mdb")), source);
     EXPECT_EQ(ReadFile(Path("da.mdb")), "schon da");
-    EXPECT_EQ(FolderContents(dir_.path()), (std::vector<std::string>{"a.mdb", "da.mdb"}));
+    EXPECT_EQ(FolderContents(dir_.path()), (Texts{"a.mdb", "da.mdb"}));
 }
 
 TEST_F(CompactTest, DamageFoundWhileCopyingLeavesNoDestination) {
@@ -129,7 +128,7 @@ TEST_F(CompactTest, DamageFoundWhileCopyingLeavesNoDestination) {
     EXPECT_EQ(ErrorOf([&] { engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb")); }),
               jet::CorruptDatabase);
     EXPECT_EQ(ReadFile(Path("a.mdb")), bytes);
-    EXPECT_EQ(FolderContents(dir_.path()), std::vector<std::string>{"a.mdb"});
+    EXPECT_EQ(FolderContents(dir_.path()), Texts{"a.mdb"});
 }
 
 TEST_F(CompactTest, BareNamesResolveAgainstCurrentDirectory) {

@@ -20,6 +20,10 @@ std::vector<std::string> Rows(Database& db, const std::string& select) {
     return rows;
 }
 
+std::string CountOf(Database& db, const std::string& table) {
+    return Rows(db, "SELECT COUNT(*) FROM " + table).at(0);
+}
+
 std::vector<std::string> TableNames(dao::Database& db) {
     std::vector<std::string> names;
     dao::TableDefs& defs = db.TableDefs();

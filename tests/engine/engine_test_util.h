@@ -20,8 +20,12 @@ using tarnu::test::FileExists;
 using tarnu::test::ReadFile;
 using tarnu::test::WriteFile;
 
+using Texts = std::vector<std::string>;
+
 // Every row of a SELECT, its fields joined by tabs.
-std::vector<std::string> Rows(Database& db, const std::string& select);
+Texts Rows(Database& db, const std::string& select);
+// The number of rows of a table, as text.
+std::string CountOf(Database& db, const std::string& table);
 
 // The names of the table definitions in the collection's order.
 std::vector<std::string> TableNames(dao::Database& db);

@@ -69,7 +69,7 @@ TEST_F(HoldTest, ReleasingOneDatabaseKeepsAnotherOnesTransactionLocked) {
     });
     EXPECT_EQ(busy, std::vector<std::int32_t>{SQLITE_BUSY});
     writer->CommitTrans();
-    EXPECT_EQ(Rows(*writer, "SELECT COUNT(*) FROM T"), std::vector<std::string>{"10"});
+    EXPECT_EQ(CountOf(*writer, "T"), "10");
 }
 
 // A writer killed at any moment leaves a journal that the next open rolls back: the file keeps
@@ -97,12 +97,12 @@ TEST_F(HoldTest, WriterKilledAtAnyMomentLeavesAWholeDatabase) {
         tarnu::test::WaitChild(pid);
 
         auto db = engine_->OpenDatabase(path, false, false, "");
-        std::vector<std::string> count = Rows(*db, "SELECT COUNT(*) FROM T WHERE ID >= 1000000");
+        Texts count = Rows(*db, "SELECT COUNT(*) FROM T WHERE ID >= 1000000");
         ASSERT_EQ(count.size(), 1u);
         // Whole batches only: every committed transaction adds 100 rows and removes 50.
         EXPECT_EQ(std::stoi(count[0]) % 50, 0) << count[0];
         db.reset();
-        EXPECT_EQ(FolderContents(dir_.path()), std::vector<std::string>{"a.mdb"});
+        EXPECT_EQ(FolderContents(dir_.path()), Texts{"a.mdb"});
     }
 }
 

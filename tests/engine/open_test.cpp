@@ -16,7 +16,7 @@ TEST_F(OpenTest, BareNameResolvesAgainstCurrentDirectory) {
     {
         ScopedCurrentDir cd(dir_.path());
         std::unique_ptr<dao::Database> db = engine_->OpenDatabase("KDL.mdb");
-        EXPECT_EQ(TableNames(*db), std::vector<std::string>{"T"});
+        EXPECT_EQ(TableNames(*db), Texts{"T"});
     }
     tarnu::test::TempDir elsewhere;
     ScopedCurrentDir cd(elsewhere.path());
@@ -39,7 +39,7 @@ TEST_F(OpenTest, MissingFileAndMissingFolderAreToldApart) {
     MakeTable("a.mdb", 1).reset();
     EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(Path("a.mdb") + std::string(1, '\0')); }),
               jet::InvalidPath);
-    EXPECT_EQ(FolderContents(dir_.path()), (std::vector<std::string>{"a.mdb", "ordner.mdb"}));
+    EXPECT_EQ(FolderContents(dir_.path()), (Texts{"a.mdb", "ordner.mdb"}));
 }
 
 // Builds a database of another SQLite application: a valid SQLite file that is not ours.
@@ -97,7 +97,7 @@ TEST_F(OpenTest, CorruptDatabaseIsRefusedAndLeftByteForByte) {
     WriteFile(Path("kaputt.mdb"), bytes);
     EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(Path("kaputt.mdb")); }), jet::CorruptDatabase);
     EXPECT_EQ(ReadFile(Path("kaputt.mdb")), bytes);
-    EXPECT_EQ(FolderContents(dir_.path()), std::vector<std::string>{"kaputt.mdb"});
+    EXPECT_EQ(FolderContents(dir_.path()), Texts{"kaputt.mdb"});
 }
 
 TEST_F(OpenTest, ProtectedDatabaseNeedsItsPassword) {
@@ -108,7 +108,7 @@ TEST_F(OpenTest, ProtectedDatabaseNeedsItsPassword) {
             << wrong;
     }
     auto db = engine_->OpenDatabase(Path("system.srv"), false, false, ";PWD=brisk");
-    EXPECT_EQ(Rows(*db, "SELECT Name FROM T WHERE ID = 2"), std::vector<std::string>{"Zeile 2"});
+    EXPECT_EQ(Rows(*db, "SELECT Name FROM T WHERE ID = 2"), Texts{"Zeile 2"});
     db.reset();
     EXPECT_EQ(ReadFile(Path("system.srv")).find("brisk"), std::string::npos);
     // A password given for an unprotected file is of no concern.
@@ -126,7 +126,7 @@ TEST_F(OpenTest, ReadOnlyOpenRefusesChanges) {
     auto db = engine_->OpenDatabase(Path("a.mdb"), false, true, "");
     EXPECT_EQ(ErrorOf([&] { db->Execute("DELETE * FROM T"); }), jet::ReadOnly);
     EXPECT_EQ(ErrorOf([&] { db->TableDefs().Delete("T"); }), jet::ReadOnly);
-    EXPECT_EQ(Rows(*db, "SELECT COUNT(*) FROM T"), std::vector<std::string>{"3"});
+    EXPECT_EQ(CountOf(*db, "T"), "3");
     db.reset();
     EXPECT_EQ(ReadFile(Path("a.mdb")), before);
 }
