@@ -8,57 +8,13 @@
 #include "dialogs/c_dateidialog.h"
 #include "ports/error.h"
 #include "tests/support/recording_message_boxes.h"
+#include "tests/support/scripted_dialogs.h"
 
 using namespace std::string_literals;
 using namespace tarnu::commdlg;
 using tarnu::dialogs::C_Dateidialog;
 
 namespace {
-
-// Answers as scripted, writing a confirmed answer over the start of the buffer like the
-// common dialogs do, and keeps every request.
-class ScriptedDialogs : public CommonDialogs {
-  public:
-    std::int32_t GetOpenFileNameA(OPENFILENAMEA& ofn) override { return Answer(ofn, opened); }
-    std::int32_t GetSaveFileNameA(OPENFILENAMEA& ofn) override { return Answer(ofn, saved); }
-    PIDLIST_ABSOLUTE SHBrowseForFolderA(BROWSEINFOA& bi) override {
-        browsed.push_back(bi);
-        FailIfAsked();
-        return folder;
-    }
-    std::int32_t SHGetPathFromIDListA(const PIDLIST_ABSOLUTE& pidl, std::string& path) override {
-        pathBuffer = path;
-        if (!pidl) {
-            return 0;
-        }
-        path.replace(0, pidl->path.size() + 1, pidl->path + '\0');
-        return 1;
-    }
-
-    std::string answer;
-    bool cancel = false;
-    std::int32_t failWith = 0;
-    PIDLIST_ABSOLUTE folder;
-    std::vector<OPENFILENAMEA> opened, saved;
-    std::vector<BROWSEINFOA> browsed;
-    std::string pathBuffer;
-
-  private:
-    void FailIfAsked() {
-        if (failWith != 0) {
-            throw tarnu::Error(failWith);
-        }
-    }
-    std::int32_t Answer(OPENFILENAMEA& ofn, std::vector<OPENFILENAMEA>& requests) {
-        requests.push_back(ofn);
-        FailIfAsked();
-        if (cancel) {
-            return 0;
-        }
-        ofn.lpstrFile.replace(0, answer.size(), answer);
-        return 1;
-    }
-};
 
 class DateidialogTest : public testing::Test {
   protected:
@@ -93,7 +49,7 @@ class DateidialogTest : public testing::Test {
 
     std::string currentDir = "/home/anna";
     tarnu::test::RecordingMessageBoxes boxes;
-    ScriptedDialogs port;
+    tarnu::test::ScriptedDialogs port;
 };
 
 TEST_F(DateidialogTest, FreshObjectAsksWithItsDefaults) {
