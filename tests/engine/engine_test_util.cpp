@@ -1,8 +1,5 @@
 #include "tests/engine/engine_test_util.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 
@@ -40,36 +37,6 @@ std::vector<std::string> FolderContents(const std::string& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-HoldingChild::HoldingChild(const std::string& path, bool exclusive) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        return;
-    }
-    pid_ = tarnu::test::StartChild([&] {
-        std::unique_ptr<Database> db;
-        const int result =
-            ErrorOf([&] { db = MakeEngine()->OpenDatabase(path, exclusive, false, ""); });
-        (void)!::write(fds[1], &result, sizeof result);
-        while (true) {
-            ::pause();
-        }
-        return 0;
-    });
-    ::close(fds[1]);
-    if (::read(fds[0], &openResult_, sizeof openResult_) != sizeof openResult_) {
-        openResult_ = -1;
-    }
-    ::close(fds[0]);
-}
-
-void HoldingChild::Kill() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        tarnu::test::WaitChild(pid_);
-        pid_ = -1;
-    }
 }
 
 std::unique_ptr<Database> EngineTest::MakeTable(const std::string& file, int rows,

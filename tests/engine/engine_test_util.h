@@ -11,12 +11,14 @@
 #include "ports/error.h"
 #include "tests/support/child_process.h"
 #include "tests/support/error_of.h"
+#include "tests/support/holding_child.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnu::engine::test {
 
 using tarnu::test::ErrorOf;
 using tarnu::test::FileExists;
+using tarnu::test::HoldingChild;
 using tarnu::test::ReadFile;
 using tarnu::test::WriteFile;
 
@@ -32,20 +34,6 @@ std::vector<std::string> TableNames(dao::Database& db);
 
 // Names of the files in a folder, sorted.
 std::vector<std::string> FolderContents(const std::string& dir);
-
-// A child process that opens a database and keeps it open until it is killed.
-class HoldingChild {
-  public:
-    explicit HoldingChild(const std::string& path, bool exclusive = false);
-    ~HoldingChild() { Kill(); }
-    void Kill();
-    // The error number of the child's open, 0 when it succeeded.
-    int openResult() const { return openResult_; }
-
-  private:
-    int pid_ = -1;
-    int openResult_ = -1;
-};
 
 class EngineTest : public ::testing::Test {
   protected:
