@@ -26,7 +26,7 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsThem) {
+TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsAndWrapsThem) {
     posix::HiveKey root;
     posix::HiveKey& office = root.AddSubkey("Office");
     office.SetValue("", reg::RegSz, "Standard\0"s);
@@ -37,6 +37,11 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsThem) {
     office.SetValue("Roh", reg::RegBinary, Bytes({0, 0xAB}));
     office.SetValue("Ohne", reg::RegSz, "abc");
     office.SetValue("Kurz", reg::RegDword, Bytes({1}));
+    std::string bin;
+    for (int i = 0; i < 48; ++i) {
+        bin.push_back(static_cast<char>(i));
+    }
+    office.SetValue("Bin", reg::RegBinary, bin);  // too long for one line
     office.AddSubkey("zweiter");
     office.AddSubkey("Erster").SetValue("level", reg::RegDword, Bytes({1, 0, 0, 0}));
 
@@ -52,6 +57,8 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsThem) {
         "\"Roh\"=hex:00,ab",
         "\"Ohne\"=hex(1):61,62,63",
         "\"Kurz\"=hex(4):01",
+        "\"Bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\",
+        "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,2f",
         "",
         "[HKEY_CURRENT_USER\\Office\\Erster]",
         "\"level\"=dword:00000001",
@@ -60,22 +67,6 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsThem) {
         "",
     };
     EXPECT_EQ(Lines(posix::ExportRegedit4(office, "HKEY_CURRENT_USER\\Office")), expected);
-}
-
-TEST(RegeditExportTest, WrapsLongHexLinesAsRegeditDoes) {
-    posix::HiveKey key;
-    std::string data;
-    for (int i = 0; i < 48; ++i) {
-        data.push_back(static_cast<char>(i));
-    }
-    key.SetValue("Bin", reg::RegBinary, data);
-    const std::vector<std::string> lines = Lines(posix::ExportRegedit4(key, "HKEY_LOCAL_MACHINE"));
-    ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[3],
-              "\"Bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,"
-              "\\");
-    EXPECT_EQ(lines[4],
-              "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,2f");
 }
 
 // Runs the export tool over the registry of `t`, which it finds through the XDG variables.
