@@ -3,54 +3,23 @@
 // split selection GetNextFile hands out exactly FileCount - 1 names before answering "".
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "dialogs/c_dateidialog.h"
+#include "fuzz/fuzz_support.h"
+#include "tests/support/scripted_dialogs.h"
 
 namespace {
 
-using namespace tarnu::commdlg;
+using tarnu::fuzz::Check;
 
-class NoBoxes : public tarnu::ui::MessageBoxes {
+class CountingBoxes : public tarnu::ui::MessageBoxes {
   public:
     void Show(const std::string&, int, const std::string& title) override {
-        if (title.empty()) {
-            std::abort();
-        }
+        Check(!title.empty(), "a message box without a title");
         ++shown;
     }
     int shown = 0;
-};
-
-class AnsweringDialogs : public CommonDialogs {
-  public:
-    std::int32_t GetOpenFileNameA(OPENFILENAMEA& ofn) override { return Answer(ofn); }
-    std::int32_t GetSaveFileNameA(OPENFILENAMEA& ofn) override { return Answer(ofn); }
-    PIDLIST_ABSOLUTE SHBrowseForFolderA(BROWSEINFOA&) override {
-        return confirm ? PIDLIST_ABSOLUTE(ITEMIDLIST{answer}) : PIDLIST_ABSOLUTE();
-    }
-    std::int32_t SHGetPathFromIDListA(const PIDLIST_ABSOLUTE& pidl, std::string& path) override {
-        if (!pidl || pidl->path.size() + 1 > path.size()) {
-            return 0;
-        }
-        path.replace(0, pidl->path.size() + 1, pidl->path + '\0');
-        return 1;
-    }
-
-    std::string answer;
-    bool confirm = true;
-
-  private:
-    std::int32_t Answer(OPENFILENAMEA& ofn) {
-        const std::string& filter = ofn.lpstrFilter;
-        if (ofn.lpstrFile.size() != ofn.nMaxFile || filter.size() < 2 ||
-            filter.compare(filter.size() - 2, 2, std::string(2, '\0')) != 0) {
-            std::abort();
-        }
-        ofn.lpstrFile.replace(0, answer.size(), answer);
-        return confirm ? 1 : 0;
-    }
 };
 
 // Takes the next piece of the input, up to a 0xFF byte.
@@ -80,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* cursor = data + 5;
     const std::uint8_t* end = data + size;
 
-    NoBoxes boxes;
-    AnsweringDialogs dialogs;
+    CountingBoxes boxes;
+    tarnu::test::ScriptedDialogs dialogs;
     tarnu::dialogs::C_Dateidialog d(boxes, dialogs, [] { return std::string("/cwd"); });
     if (mode & 1) {
         d.MultiSelect(mode & 2);
@@ -98,24 +67,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     d.Filter2Text(Piece(cursor, end));
     d.Filter2Suffix(Piece(cursor, end));
     d.DefaultFileName(Piece(cursor, end));
-    dialogs.confirm = !(mode & 64);
+    dialogs.cancel = mode & 64;
     dialogs.answer = std::string(cursor, end);
+    if (!dialogs.cancel) {
+        dialogs.folder = tarnu::commdlg::ITEMIDLIST{dialogs.answer};
+    }
 
     const std::string first = d.ShowOpen();
-    if (boxes.shown == 0 && first != d.FileName()) {
-        std::abort();
-    }
+    Check(boxes.shown > 0 || first == d.FileName(), "the result is not the file name");
     const bool split = (mode & 3) == 3 && !((mode & 12) == 12) && d.FileCount() > 1;
     const int names = split ? d.FileCount() - 1 : 0;
     for (int i = 0; i < names; ++i) {
-        if (d.GetNextFile().empty()) {
-            std::abort();
-        }
+        Check(!d.GetNextFile().empty(), "fewer names than FileCount");
     }
-    if (!d.GetNextFile().empty()) {
-        std::abort();
-    }
+    Check(d.GetNextFile().empty(), "more names than FileCount");
     d.ShowSave();
     d.ShowFolder();
+    for (const auto* requests : {&dialogs.opened, &dialogs.saved}) {
+        for (const auto& ofn : *requests) {
+            const std::string& filter = ofn.lpstrFilter;
+            Check(ofn.lpstrFile.size() == ofn.nMaxFile && filter.size() >= 2 &&
+                      filter.compare(filter.size() - 2, 2, std::string(2, '\0')) == 0,
+                  "the request does not match its buffer or its filter list is open");
+        }
+    }
     return 0;
 }

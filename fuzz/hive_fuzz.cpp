@@ -6,45 +6,20 @@
 // the tree and puts a matching header (length and checksum) in front, so that the fuzzer gets
 // past the checksum into the tree itself.
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "platform/linux/posix/file_registry.h"
 #include "platform/linux/posix/hive_file.h"
 
 namespace {
 
-using tarnu::posix::FileRegistry;
+using tarnu::fuzz::Check;
 using tarnu::posix::HiveKey;
+using tarnu::posix::ParseHive;
+using tarnu::posix::SerializeHive;
 namespace reg = tarnu::reg;
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "hive_fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
-// Memory-backed when possible: every write syncs the file and its folder. Never destroyed, so
-// that it is still there for the clean-up at exit.
-const std::string& Folder() {
-    static const std::string* folder = [] {
-        auto* pattern = new std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm/hive-fuzz-XXXXXX"
-                                                                      : "/tmp/hive-fuzz-XXXXXX");
-        Check(mkdtemp(pattern->data()) != nullptr, "no temporary folder");
-        std::atexit([] { std::filesystem::remove_all(Folder()); });
-        return pattern;
-    }();
-    return *folder;
-}
 
 std::uint32_t Crc32(const std::string& bytes) {
     std::uint32_t c = 0xFFFFFFFFu;
@@ -71,11 +46,6 @@ std::string WithHeader(const std::string& tree) {
     return out + tree;
 }
 
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -85,20 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::string bytes = (data[0] & 1) ? rest : WithHeader(rest);
     HiveKey original;
-    const bool valid = tarnu::posix::ParseHive(bytes, original);
+    const bool valid = ParseHive(bytes, original);
     if (valid) {
         HiveKey again;
-        Check(tarnu::posix::ParseHive(tarnu::posix::SerializeHive(original), again) &&
-                  tarnu::posix::SerializeHive(again) == tarnu::posix::SerializeHive(original),
+        Check(ParseHive(SerializeHive(original), again) &&
+                  SerializeHive(again) == SerializeHive(original),
               "a hive does not write back to itself");
     }
 
-    FileRegistry registry(Folder(), Folder() + "/machine");
+    const std::string& folder = tarnu::fuzz::ScratchFolder();
+    tarnu::posix::FileRegistry registry(folder, folder + "/machine");
     const std::string file = registry.HiveFile(reg::HKeyCurrentUser);
-    {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
+    tarnu::fuzz::WriteBytes(file, bytes);
 
     reg::HKEY key = 0;
     const reg::LONG created = registry.RegCreateKeyExA(reg::HKeyCurrentUser, "Software\\Fuzz", 0,
@@ -113,12 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (!valid) {
         Check(created == reg::ErrorRegistryCorrupt, "a corrupt hive was not reported");
-        Check(Read(file) == bytes, "a corrupt hive was overwritten");
+        Check(tarnu::fuzz::ReadBytes(file) == bytes, "a corrupt hive was overwritten");
         return 0;
     }
     Check(set == reg::ErrorSuccess, "writing into a valid hive failed");
     HiveKey after;
-    Check(tarnu::posix::ParseHive(Read(file), after), "the written hive does not read");
+    Check(ParseHive(tarnu::fuzz::ReadBytes(file), after), "the written hive does not read");
     HiveKey* written = after.FindSubkey("Software");
     written = written ? written->FindSubkey("Fuzz") : nullptr;
     Check(written && written->FindValue("Wert") && written->FindValue("Wert")->type == 4,
@@ -141,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!hadSoftware) {
         after.subkeys.erase(after.subkeys.begin() + (software - after.subkeys.data()));
     }
-    Check(tarnu::posix::SerializeHive(after) == tarnu::posix::SerializeHive(original),
+    Check(SerializeHive(after) == SerializeHive(original),
           "the write changed other parts of the hive");
     return 0;
 }

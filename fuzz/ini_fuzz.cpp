@@ -3,46 +3,32 @@
 // alone, and that the file functions agree with the text rules they are built on.
 
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "platform/linux/posix/ini_profile.h"
 
 namespace {
 
+using tarnu::fuzz::Check;
 using tarnu::posix::IniProfile;
 namespace ini = tarnu::posix::ini;
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "ini_fuzz: %s\n", what);
-    std::abort();
-}
 
 std::string UpToNul(const std::string& s) {
     return s.substr(0, s.find('\0'));
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
-}
-
+// Without the blanks the profile functions take off both ends.
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
+    constexpr std::string_view blanks = " \t\v\f\x1a";
+    const std::size_t first = s.find_first_not_of(blanks);
+    return first == s.npos ? std::string_view()
+                           : s.substr(first, s.find_last_not_of(blanks) - first + 1);
 }
 
 std::string AsRead(std::string_view value) {
@@ -62,43 +48,6 @@ bool Representable(const std::string& key) {
            k.substr(0, 3) != "\xEF\xBB\xBF";
 }
 
-std::string& FolderName() {
-    static std::string folder;
-    return folder;
-}
-
-void RemoveFolder() {
-    ::unlink((FolderName() + "/t.ini").c_str());
-    ::rmdir(FolderName().c_str());
-}
-
-// One folder for the whole run, in memory where there is such a file system.
-const std::string& Folder() {
-    std::string& folder = FolderName();
-    if (folder.empty()) {
-        std::string pattern =
-            std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/ini-fuzz-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            Fail("no temporary folder");
-        }
-        folder = pattern;
-        std::atexit(RemoveFolder);
-    }
-    return folder;
-}
-
-void Put(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -112,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string content = in.ConsumeRemainingBytesAsString();
 
     // Reading through the file agrees with the text rules and keeps to the buffer.
-    const std::string path = Folder() + "/t.ini";
-    Put(path, content);
+    const std::string path = tarnu::fuzz::ScratchFolder() + "/t.ini";
+    tarnu::fuzz::WriteBytes(path, content);
     IniProfile profile;
     const std::optional<std::string> found = ini::FindValue(content, section, key);
     const std::string expectedRead = found ? *found : ini::DefaultForm(value);
@@ -121,37 +70,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint32_t n =
         profile.GetPrivateProfileStringA(section, key, value, buffer.data(), bufferSize, path);
     if (bufferSize == 0) {
-        if (n != 0 || buffer[0] != 'Z') {
-            Fail("a buffer of size 0 was touched");
-        }
-    } else if (n >= bufferSize || buffer[n] != '\0' || buffer[bufferSize] != 'Z' ||
-               std::string(buffer.data(), n) != expectedRead.substr(0, bufferSize - 1)) {
-        Fail("read through the file differs from the text rules");
+        Check(n == 0 && buffer[0] == 'Z', "a buffer of size 0 was touched");
+    } else {
+        Check(n < bufferSize && buffer[n] == '\0' && buffer[bufferSize] == 'Z' &&
+                  std::string(buffer.data(), n) == expectedRead.substr(0, bufferSize - 1),
+              "read through the file differs from the text rules");
     }
 
     const bool writable = ini::Writable(section) && ini::Writable(key) && ini::Writable(value);
     const int written = profile.WritePrivateProfileStringA(section, key, value, path);
     if (!writable) {
-        if (written != 0 || Get(path) != content) {
-            Fail("a refused write changed the file");
-        }
+        Check(written == 0 && tarnu::fuzz::ReadBytes(path) == content,
+              "a refused write changed the file");
         return 0;
     }
     const std::string updated = ini::SetValue(content, section, key, value);
-    if (written != 1 || Get(path) != updated) {
-        Fail("write through the file differs from the text rules");
-    }
+    Check(written == 1 && tarnu::fuzz::ReadBytes(path) == updated,
+          "write through the file differs from the text rules");
     if (!Representable(key)) {
         return 0;
     }
     const std::optional<std::string> after = ini::FindValue(updated, section, key);
-    if (!after || *after != AsRead(value)) {
-        Fail("the written value does not read back");
-    }
+    Check(after && *after == AsRead(value), "the written value does not read back");
     const std::optional<std::string> probeBefore = ini::FindValue(content, probeSection, probeKey);
     const std::optional<std::string> probeAfter = ini::FindValue(updated, probeSection, probeKey);
-    if (probeAfter != probeBefore && probeAfter != after) {
-        Fail("the write changed another value");
-    }
+    Check(probeAfter == probeBefore || probeAfter == after, "the write changed another value");
     return 0;
 }

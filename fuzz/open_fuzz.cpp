@@ -2,52 +2,16 @@
 // table definitions walked, links deleted, tables emptied and read, the file compacted and the
 // copy opened. A file that is refused as foreign must come out unchanged.
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "engine/engine.h"
 #include "engine/errors.h"
+#include "fuzz/fuzz_support.h"
 #include "ports/error.h"
 
 namespace {
-
-namespace jet = tarnu::engine::jet;
-
-// A folder in memory for the file under test, removed when the fuzzer ends.
-struct Scratch {
-    std::string folder;
-    Scratch() {
-        char pattern[] = "/dev/shm/tarnu-open-fuzz-XXXXXX";
-        char* dir = mkdtemp(pattern);
-        if (!dir) {
-            abort();
-        }
-        folder = dir;
-    }
-    ~Scratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
-    }
-};
-
-const std::string& Folder() {
-    static const Scratch scratch;
-    return scratch.folder;
-}
-
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void Use(tarnu::engine::Database& db) {
     tarnu::dao::TableDefs& defs = db.TableDefs();
@@ -84,24 +48,20 @@ void Use(tarnu::engine::Database& db) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static auto engine = tarnu::engine::MakeEngine();
-    const std::string path = Folder() + "/f.mdb";
-    const std::string copy = Folder() + "/c.mdb";
-    std::remove(path.c_str());
+    const std::string path = tarnu::fuzz::ScratchFolder() + "/f.mdb";
+    const std::string copy = tarnu::fuzz::ScratchFolder() + "/c.mdb";
     std::remove((path + "-journal").c_str());
     std::remove(copy.c_str());
-    std::string bytes(reinterpret_cast<const char*>(data), size);
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << bytes;
-    }
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    tarnu::fuzz::WriteBytes(path, bytes);
 
     try {
         auto db = engine->OpenDatabase(path, false, false, ";pwd=brisk");
         Use(*db);
     } catch (const tarnu::Error& e) {
-        if (e.number() == jet::UnrecognizedFormat && Read(path) != bytes) {
-            abort();
-        }
+        tarnu::fuzz::Check(e.number() != tarnu::engine::jet::UnrecognizedFormat ||
+                               tarnu::fuzz::ReadBytes(path) == bytes,
+                           "a foreign file was changed");
     }
     try {
         engine->CompactDatabase(path, copy, std::nullopt, std::nullopt, ";pwd=brisk");

@@ -1,14 +1,11 @@
 // Arbitrary text as a Jet statement: parsed, compiled and run against a real database inside a
 // transaction that is rolled back, so every input meets the same tables.
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
 #include "engine/engine.h"
+#include "fuzz/fuzz_support.h"
 #include "ports/error.h"
 
 namespace {
@@ -18,17 +15,10 @@ using tarnu::engine::Database;
 struct Fixture {
     std::unique_ptr<tarnu::engine::Engine> engine = tarnu::engine::MakeEngine();
     std::unique_ptr<Database> db;
-    std::string folder;
     int tableCount = 0;
 
     Fixture() {
-        char pattern[] = "/dev/shm/tarnu-statement-fuzz-XXXXXX";
-        char* dir = mkdtemp(pattern);
-        if (!dir) {
-            abort();
-        }
-        folder = dir;
-        db = engine->CreateDatabase(folder + "/f.mdb");
+        db = engine->CreateDatabase(tarnu::fuzz::ScratchFolder() + "/f.mdb");
         db->Execute("CREATE TABLE T (ID LONG PRIMARY KEY, Name TEXT(20), Wert DOUBLE, Ja YESNO)");
         db->Execute("CREATE TABLE [Temp_a]]b] (Nr COUNTER, Notiz MEMO, Daten LONGBINARY)");
         for (int i = 1; i <= 20; ++i) {
@@ -40,12 +30,6 @@ struct Fixture {
         }
         db->LinkTable({"L", tarnu::dao::dbAttachedODBC, "ODBC;DSN=x;", "Quelle"});
         tableCount = db->TableDefs().Count();
-    }
-
-    ~Fixture() {
-        db.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(folder, ec);
     }
 };
 
@@ -72,8 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     db.Rollback();
     // Whatever the statement did is undone: the catalog must be as it was.
-    if (db.TableDefs().Count() != fixture.tableCount) {
-        abort();
-    }
+    tarnu::fuzz::Check(db.TableDefs().Count() == fixture.tableCount, "a statement stayed done");
     return 0;
 }

@@ -139,7 +139,8 @@ TEST_F(CompactionRun, ACleanupErrorEndsTheRunBeforeAnyCompaction) {
 }
 
 TEST_F(CompactionRun, AFileHeldByAnotherProcessStopsTheRunThere) {
-    HolderProcess holder(dir.file("KDL.mdb"));
+    HoldingChild holder(dir.file("KDL.mdb"));
+    ASSERT_EQ(holder.openResult(), 0);
     run();
     EXPECT_NE(FailureText().find("bereits verwendet"), std::string::npos);
     EXPECT_EQ(ReplacedFiles(), (std::vector<bool>{true, false, false, false}));

@@ -1,10 +1,7 @@
 #include "tests/dbmaint/dbmaint_support.h"
 
 #include <dirent.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -117,89 +114,33 @@ void FaultyFiles::FailAt(const std::string& operation, int nth, Error fault) {
     fault_ = std::move(fault);
 }
 
-void FaultyFiles::Step(const std::string& operation, const std::string& path) {
-    calls.push_back(operation + " " + path);
+void FaultyFiles::Step(const std::string& operation) {
     if (++counts_[operation] == failNth_ && operation == failOp_) {
         throw *fault_;
     }
 }
 
 std::string FaultyFiles::Dir(const std::string& path) {
-    Step("Dir", path);
+    Step("Dir");
     return PosixFileServices::Dir(path);
 }
 
-void FaultyFiles::Kill(const std::string& path) {
-    Step("Kill", path);
-    PosixFileServices::Kill(path);
-}
-
-void FaultyFiles::Name(const std::string& oldPath, const std::string& newPath) {
-    Step("Name", oldPath);
-    PosixFileServices::Name(oldPath, newPath);
-}
-
 LocalDateTime FaultyFiles::Now() {
-    Step("Now", "");
+    Step("Now");
     if (clock.empty()) {
         return PosixFileServices::Now();
     }
     return clock[std::min(tick_++, clock.size() - 1)];
 }
 
-std::unique_ptr<BackgroundWork> FaultyFiles::WriteBehind(const std::string& path) {
-    calls.push_back("WriteBehind " + path);
-    return PosixFileServices::WriteBehind(path);
-}
-
 void FaultyFiles::SyncFile(const std::string& path) {
-    Step("SyncFile", path);
+    Step("SyncFile");
     PosixFileServices::SyncFile(path);
 }
 
 void FaultyFiles::ReplaceFile(const std::string& from, const std::string& to) {
-    Step("ReplaceFile", to);
+    Step("ReplaceFile");
     PosixFileServices::ReplaceFile(from, to);
-}
-
-HolderProcess::HolderProcess(const std::string& path, const std::string& connect) {
-    int ready[2];
-    int release[2];
-    if (::pipe(ready) != 0 || ::pipe(release) != 0) {
-        throw std::runtime_error("pipe");
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::close(ready[0]);
-        ::close(release[1]);
-        char ok = 0;
-        try {
-            auto engine = engine::MakeEngine();
-            auto db = engine->OpenDatabase(path, false, false, connect);
-            ok = 1;
-            (void)!::write(ready[1], &ok, 1);
-            char c;
-            (void)!::read(release[0], &c, 1);
-        } catch (...) {
-            (void)!::write(ready[1], &ok, 1);
-        }
-        ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    release_ = release[1];
-    char ok = 0;
-    const bool got = ::read(ready[0], &ok, 1) == 1;
-    ::close(ready[0]);
-    if (!got || !ok) {
-        throw std::runtime_error("the holder could not open " + path);
-    }
-}
-
-HolderProcess::~HolderProcess() {
-    ::close(release_);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
 }
 
 }  // namespace tarnu::test

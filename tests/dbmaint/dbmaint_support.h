@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "platform/linux/posix/posix_files.h"
 #include "ports/error.h"
+#include "tests/support/holding_child.h"
 
 namespace tarnu::test {
 
@@ -68,10 +69,7 @@ class RecordingEngine : public dao::DBEngine {
 class FaultyFiles : public posix::PosixFileServices {
   public:
     std::string Dir(const std::string& path) override;
-    void Kill(const std::string& path) override;
-    void Name(const std::string& oldPath, const std::string& newPath) override;
     LocalDateTime Now() override;
-    std::unique_ptr<BackgroundWork> WriteBehind(const std::string& path) override;
     void SyncFile(const std::string& path) override;
     void ReplaceFile(const std::string& from, const std::string& to) override;
 
@@ -79,26 +77,14 @@ class FaultyFiles : public posix::PosixFileServices {
     void FailAt(const std::string& operation, int nth, Error fault);
     // Successive calls of Now() hand out these times, the last one again when they run out.
     std::vector<LocalDateTime> clock;
-    std::vector<std::string> calls;  // "Op path"
 
   private:
-    void Step(const std::string& operation, const std::string& path);
+    void Step(const std::string& operation);
     std::map<std::string, int> counts_;
     std::string failOp_;
     int failNth_ = 0;
     std::optional<Error> fault_;
     size_t tick_ = 0;
-};
-
-// A child process that holds a database open until the object goes.
-class HolderProcess {
-  public:
-    HolderProcess(const std::string& path, const std::string& connect = "");
-    ~HolderProcess();
-
-  private:
-    pid_t pid_ = -1;
-    int release_ = -1;
 };
 
 }  // namespace tarnu::test

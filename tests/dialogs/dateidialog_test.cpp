@@ -7,71 +7,14 @@
 
 #include "dialogs/c_dateidialog.h"
 #include "ports/error.h"
+#include "tests/support/recording_message_boxes.h"
+#include "tests/support/scripted_dialogs.h"
 
 using namespace std::string_literals;
 using namespace tarnu::commdlg;
 using tarnu::dialogs::C_Dateidialog;
 
 namespace {
-
-struct Box {
-    std::string text;
-    int style;
-    std::string title;
-};
-
-class Boxes : public tarnu::ui::MessageBoxes {
-  public:
-    void Show(const std::string& text, int style, const std::string& title) override {
-        shown.push_back({text, style, title});
-    }
-    std::vector<Box> shown;
-};
-
-// Answers as scripted, writing a confirmed answer over the start of the buffer like the
-// common dialogs do, and keeps every request.
-class ScriptedDialogs : public CommonDialogs {
-  public:
-    std::int32_t GetOpenFileNameA(OPENFILENAMEA& ofn) override { return Answer(ofn, opened); }
-    std::int32_t GetSaveFileNameA(OPENFILENAMEA& ofn) override { return Answer(ofn, saved); }
-    PIDLIST_ABSOLUTE SHBrowseForFolderA(BROWSEINFOA& bi) override {
-        browsed.push_back(bi);
-        FailIfAsked();
-        return folder;
-    }
-    std::int32_t SHGetPathFromIDListA(const PIDLIST_ABSOLUTE& pidl, std::string& path) override {
-        pathBuffer = path;
-        if (!pidl) {
-            return 0;
-        }
-        path.replace(0, pidl->path.size() + 1, pidl->path + '\0');
-        return 1;
-    }
-
-    std::string answer;
-    bool cancel = false;
-    std::int32_t failWith = 0;
-    PIDLIST_ABSOLUTE folder;
-    std::vector<OPENFILENAMEA> opened, saved;
-    std::vector<BROWSEINFOA> browsed;
-    std::string pathBuffer;
-
-  private:
-    void FailIfAsked() {
-        if (failWith != 0) {
-            throw tarnu::Error(failWith);
-        }
-    }
-    std::int32_t Answer(OPENFILENAMEA& ofn, std::vector<OPENFILENAMEA>& requests) {
-        requests.push_back(ofn);
-        FailIfAsked();
-        if (cancel) {
-            return 0;
-        }
-        ofn.lpstrFile.replace(0, answer.size(), answer);
-        return 1;
-    }
-};
 
 class DateidialogTest : public testing::Test {
   protected:
@@ -83,26 +26,20 @@ class DateidialogTest : public testing::Test {
     // entries {N, text, suffix}; both dialogs must get the same.
     std::string FilterList(const std::optional<std::string>& filter,
                            const std::vector<std::tuple<int, std::string, std::string>>& entries) {
-        using Setter = void (C_Dateidialog::*)(const std::string&);
-        const Setter texts[] = {nullptr,
-                                &C_Dateidialog::Filter1Text,
-                                &C_Dateidialog::Filter2Text,
-                                &C_Dateidialog::Filter3Text,
-                                &C_Dateidialog::Filter4Text,
-                                &C_Dateidialog::Filter5Text};
-        const Setter suffixes[] = {nullptr,
-                                   &C_Dateidialog::Filter1Suffix,
-                                   &C_Dateidialog::Filter2Suffix,
-                                   &C_Dateidialog::Filter3Suffix,
-                                   &C_Dateidialog::Filter4Suffix,
-                                   &C_Dateidialog::Filter5Suffix};
+        using D = C_Dateidialog;
+        using Setter = void (D::*)(const std::string&);
+        const std::pair<Setter, Setter> setters[] = {{&D::Filter1Text, &D::Filter1Suffix},
+                                                     {&D::Filter2Text, &D::Filter2Suffix},
+                                                     {&D::Filter3Text, &D::Filter3Suffix},
+                                                     {&D::Filter4Text, &D::Filter4Suffix},
+                                                     {&D::Filter5Text, &D::Filter5Suffix}};
         C_Dateidialog d = Make();
         if (filter) {
             d.Filter(*filter);
         }
         for (const auto& [n, text, suffix] : entries) {
-            (d.*texts[n])(text);
-            (d.*suffixes[n])(suffix);
+            (d.*setters[n - 1].first)(text);
+            (d.*setters[n - 1].second)(suffix);
         }
         d.ShowOpen();
         d.ShowSave();
@@ -111,8 +48,8 @@ class DateidialogTest : public testing::Test {
     }
 
     std::string currentDir = "/home/anna";
-    Boxes boxes;
-    ScriptedDialogs port;
+    tarnu::test::RecordingMessageBoxes boxes;
+    tarnu::test::ScriptedDialogs port;
 };
 
 TEST_F(DateidialogTest, FreshObjectAsksWithItsDefaults) {
@@ -134,15 +71,15 @@ TEST_F(DateidialogTest, FreshObjectAsksWithItsDefaults) {
     EXPECT_EQ(d.FileName(), "/home/anna/a.txt");
     EXPECT_EQ(d.FileCount(), 1);
     EXPECT_EQ(d.GetNextFile(), "");
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(DateidialogTest, CreationReportsAFailingCurrentDirectoryAndGoesOn) {
     C_Dateidialog d(boxes, port, []() -> std::string { throw tarnu::Error(76); });
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].text, "Pfad nicht gefunden");
-    EXPECT_EQ(boxes.shown[0].style, tarnu::ui::vbOKOnly);
-    EXPECT_EQ(boxes.shown[0].title, "Exit_Class_Initialize");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Pfad nicht gefunden");
+    EXPECT_EQ(boxes.boxes[0].style, tarnu::ui::vbOKOnly);
+    EXPECT_EQ(boxes.boxes[0].title, "Exit_Class_Initialize");
     d.ShowOpen();
     EXPECT_EQ(port.opened.at(0).lpstrInitialDir, "");
     EXPECT_EQ(port.opened.at(0).nMaxFile, 512u);
@@ -257,7 +194,7 @@ TEST_F(DateidialogTest, CancelEmptiesTheResultAndSaveLeavesTheSelection) {
     port.folder = ITEMIDLIST{"/srv/tarnu"};
     EXPECT_EQ(folder.ShowFolder(), "/srv/tarnu");
     EXPECT_EQ(folder.FileName(), "/srv/tarnu");
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(DateidialogTest, PresetNameMustFitTheBufferInBytes) {
@@ -275,11 +212,11 @@ TEST_F(DateidialogTest, PresetNameMustFitTheBufferInBytes) {
     EXPECT_EQ(d.ShowSave(), "");
     EXPECT_EQ(port.opened.size() + port.saved.size(), 1u);
     EXPECT_EQ(d.FileName(), "/srv/KDL.mdb");
-    ASSERT_EQ(boxes.shown.size(), 2u);
-    EXPECT_EQ(boxes.shown[0].title, "Exit_ShowOpen");
-    EXPECT_EQ(boxes.shown[1].title, "Exit_ShowSave");
-    EXPECT_EQ(boxes.shown[1].text, tarnu::standardErrorDescription(5));
-    EXPECT_EQ(boxes.shown[1].style, tarnu::ui::vbOKOnly);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[0].title, "Exit_ShowOpen");
+    EXPECT_EQ(boxes.boxes[1].title, "Exit_ShowSave");
+    EXPECT_EQ(boxes.boxes[1].text, tarnu::standardErrorDescription(5));
+    EXPECT_EQ(boxes.boxes[1].style, tarnu::ui::vbOKOnly);
 }
 
 TEST_F(DateidialogTest, FailuresAreShownAndAbsorbed) {
@@ -294,12 +231,12 @@ TEST_F(DateidialogTest, FailuresAreShownAndAbsorbed) {
     port.failWith = tarnu::err::PermissionDenied;
     EXPECT_EQ(d.ShowOpen(), "");
     EXPECT_EQ(d.ShowFolder(), "");
-    ASSERT_EQ(boxes.shown.size(), 3u);
-    EXPECT_EQ(boxes.shown[0].title, "Exit_ParseAuswahl");
-    EXPECT_EQ(boxes.shown[1].text, "Zugriff verweigert");
-    EXPECT_EQ(boxes.shown[1].title, "Exit_ShowOpen");
-    EXPECT_EQ(boxes.shown[2].text, "70: Zugriff verweigert");
-    EXPECT_EQ(boxes.shown[2].title, "ShowFolder");
+    ASSERT_EQ(boxes.boxes.size(), 3u);
+    EXPECT_EQ(boxes.boxes[0].title, "Exit_ParseAuswahl");
+    EXPECT_EQ(boxes.boxes[1].text, "Zugriff verweigert");
+    EXPECT_EQ(boxes.boxes[1].title, "Exit_ShowOpen");
+    EXPECT_EQ(boxes.boxes[2].text, "70: Zugriff verweigert");
+    EXPECT_EQ(boxes.boxes[2].title, "ShowFolder");
 }
 
 TEST_F(DateidialogTest, SettersTakeEffectAtTheNextDialog) {

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "dialogs/c_dateidialog.h"
 #include "platform/linux/qt/qt_common_dialogs.h"
 #include "tests/support/temp_dir.h"
 
@@ -139,11 +138,11 @@ TEST_F(QtDialogsTest, MultipleSelectionAnswersFolderAndNames) {
     OPENFILENAMEA several = Request(0x81A04, 2000);
     ModalScript script{[](QWidget* w) {
                            EXPECT_EQ(FileDialogIn(w)->findChild<QCheckBox*>(), nullptr);
-                           Type("\"a.txt\" \"b.txt\"")(w);
+                           Type("\"b.txt\" \"a.txt\"")(w);  // kept in the user's order
                        },
                        Type("\"c.ini\"")};
     ASSERT_NE(dialogs.GetOpenFileNameA(several), 0);
-    EXPECT_EQ(several.lpstrFile, Padded(dir.path() + "\0a.txt\0b.txt\0\0"s, 2000));
+    EXPECT_EQ(several.lpstrFile, Padded(dir.path() + "\0b.txt\0a.txt\0\0"s, 2000));
     OPENFILENAMEA one = Request(0x81A04, 2000);
     ASSERT_NE(dialogs.GetOpenFileNameA(one), 0);
     EXPECT_EQ(one.lpstrFile, Padded(dir.file("c.ini") + "\0\0"s, 2000));
@@ -205,22 +204,6 @@ TEST_F(QtDialogsTest, FolderBrowserConfirmsOnlyExistingFolders) {
     std::string tooSmall(sub.size(), ' ');
     EXPECT_EQ(dialogs.SHGetPathFromIDListA(chosen, tooSmall), 0);
     EXPECT_EQ(tooSmall, std::string(sub.size(), ' '));
-}
-
-TEST_F(QtDialogsTest, DialogObjectSplitsARealMultipleSelection) {
-    struct NoBoxes : tarnu::ui::MessageBoxes {
-        void Show(const std::string& text, int, const std::string&) override {
-            ADD_FAILURE() << text;
-        }
-    } boxes;
-    tarnu::dialogs::C_Dateidialog d(boxes, dialogs, [] { return std::string(); });
-    d.MultiSelect(true);
-    d.InitDir(dir.path());
-    ModalScript script{Type("\"b.txt\" \"a.txt\"")};
-    EXPECT_EQ(d.ShowOpen(), dir.file("b.txt"));
-    EXPECT_EQ(d.FileCount(), 2);
-    EXPECT_EQ(d.GetNextFile(), dir.file("a.txt"));
-    EXPECT_EQ(d.GetNextFile(), "");
 }
 
 }  // namespace

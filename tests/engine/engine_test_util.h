@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,38 +9,31 @@
 #include "engine/engine.h"
 #include "engine/errors.h"
 #include "ports/error.h"
+#include "tests/support/child_process.h"
+#include "tests/support/error_of.h"
+#include "tests/support/holding_child.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnu::engine::test {
 
-// Runs fn and returns the number of the tarnu::Error it raised; 0 when it raised nothing.
-std::int32_t ErrorNumberOf(const std::function<void()>& fn);
+using tarnu::test::ErrorOf;
+using tarnu::test::FileExists;
+using tarnu::test::HoldingChild;
+using tarnu::test::ReadFile;
+using tarnu::test::WriteFile;
+
+using Texts = std::vector<std::string>;
 
 // Every row of a SELECT, its fields joined by tabs.
-std::vector<std::string> Rows(Database& db, const std::string& select);
+Texts Rows(Database& db, const std::string& select);
+// The number of rows of a table, as text.
+std::string CountOf(Database& db, const std::string& table);
 
 // The names of the table definitions in the collection's order.
 std::vector<std::string> TableNames(dao::Database& db);
 
 // Names of the files in a folder, sorted.
 std::vector<std::string> FolderContents(const std::string& dir);
-
-// Runs fn in a forked child process and returns what it returned (an error number, 0 for
-// success); -1 when the child died otherwise.
-int RunInChild(const std::function<int()>& fn);
-
-// A child process that opens a database and keeps it open until it is killed.
-class HoldingChild {
-  public:
-    explicit HoldingChild(const std::string& path, bool exclusive = false);
-    ~HoldingChild();
-    void Kill();
-    int openResult() const { return openResult_; }
-
-  private:
-    int pid_ = -1;
-    int openResult_ = -1;
-};
 
 class EngineTest : public ::testing::Test {
   protected:

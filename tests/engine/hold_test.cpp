@@ -1,6 +1,5 @@
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,34 +10,18 @@
 namespace tarnu::engine::test {
 namespace {
 
-using tarnu::test::FileExists;
-
 class HoldTest : public EngineTest {
   protected:
     void SetUp() override { MakeTable("a.mdb", 50).reset(); }
-
-    // Compacts a.mdb into name from a process of its own; the engine's error number or 0.
-    int CompactInChild(const std::string& name) {
-        const std::string from = Path("a.mdb");
-        const std::string to = Path(name);
-        return RunInChild(
-            [&] { return ErrorNumberOf([&] { MakeEngine()->CompactDatabase(from, to); }); });
-    }
 };
 
-TEST_F(HoldTest, OpenDatabaseKeepsOtherProcessesFromCompacting) {
+TEST_F(HoldTest, AnOpenDatabaseHoldsItsFileUntilReleasedOrItsProcessDies) {
     auto db = engine_->OpenDatabase(Path("a.mdb"));
-    EXPECT_EQ(CompactInChild("b.mdb"), jet::FileInUse);
-    EXPECT_FALSE(FileExists(Path("b.mdb")));
     // The process that holds it cannot compact it either: it is not closed.
-    EXPECT_EQ(ErrorNumberOf([&] { engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb")); }),
+    EXPECT_EQ(ErrorOf([&] { engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb")); }),
               jet::FileInUse);
     db.reset();
-    EXPECT_EQ(CompactInChild("b.mdb"), 0);
-    EXPECT_TRUE(FileExists(Path("b.mdb")));
-}
 
-TEST_F(HoldTest, HolderThatDiesReleasesTheFile) {
     HoldingChild holder(Path("a.mdb"));
     ASSERT_EQ(holder.openResult(), 0);
     try {
@@ -50,6 +33,7 @@ TEST_F(HoldTest, HolderThatDiesReleasesTheFile) {
                                        "' konnte nicht verwendet werden; Datei wird bereits "
                                        "verwendet.");
     }
+    EXPECT_FALSE(FileExists(Path("b.mdb")));
     // Opening shared alongside it is fine.
     EXPECT_NO_THROW(engine_->OpenDatabase(Path("a.mdb")));
     holder.Kill();
@@ -59,7 +43,7 @@ TEST_F(HoldTest, HolderThatDiesReleasesTheFile) {
 TEST_F(HoldTest, ExclusiveOpenKeepsEveryoneOut) {
     HoldingChild holder(Path("a.mdb"), true);
     ASSERT_EQ(holder.openResult(), 0);
-    EXPECT_EQ(ErrorNumberOf([&] { engine_->OpenDatabase(Path("a.mdb")); }), jet::FileInUse);
+    EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(Path("a.mdb")); }), jet::FileInUse);
     HoldingChild second(Path("a.mdb"));
     EXPECT_EQ(second.openResult(), jet::FileInUse);
     holder.Kill();
@@ -76,16 +60,16 @@ TEST_F(HoldTest, ReleasingOneDatabaseKeepsAnotherOnesTransactionLocked) {
     engine_->OpenDatabase(Path("a.mdb")).reset();
 
     const std::string path = Path("a.mdb");
-    int rc = RunInChild([&] {
+    const auto busy = tarnu::test::RunInChild([&] {
         sqlite3* db = nullptr;
         sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        int result = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        const int result = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         sqlite3_close(db);
-        return result;
+        return std::vector<std::int32_t>{result};
     });
-    EXPECT_EQ(rc, SQLITE_BUSY);
+    EXPECT_EQ(busy, std::vector<std::int32_t>{SQLITE_BUSY});
     writer->CommitTrans();
-    EXPECT_EQ(Rows(*writer, "SELECT COUNT(*) FROM T"), std::vector<std::string>{"10"});
+    EXPECT_EQ(CountOf(*writer, "T"), "10");
 }
 
 // A writer killed at any moment leaves a journal that the next open rolls back: the file keeps
@@ -94,38 +78,31 @@ TEST_F(HoldTest, WriterKilledAtAnyMomentLeavesAWholeDatabase) {
     const std::string path = Path("a.mdb");
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            try {
-                auto engine = MakeEngine();
-                auto db = engine->OpenDatabase(path, false, false, "");
-                for (int batch = 0;; ++batch) {
-                    db->BeginTrans();
-                    for (int i = 0; i < 100; ++i) {
-                        db->Execute("INSERT INTO T VALUES (" +
-                                    std::to_string(1000000 + batch * 100 + i) + ", '" +
-                                    std::string(40, 'x') + "')");
-                    }
-                    db->Execute("DELETE * FROM T WHERE ID < " +
-                                std::to_string(1000000 + batch * 50));
-                    db->CommitTrans();
+        const pid_t pid = tarnu::test::StartChild([&] {
+            auto db = MakeEngine()->OpenDatabase(path, false, false, "");
+            for (int batch = 0;; ++batch) {
+                db->BeginTrans();
+                for (int i = 0; i < 100; ++i) {
+                    db->Execute("INSERT INTO T VALUES (" +
+                                std::to_string(1000000 + batch * 100 + i) + ", '" +
+                                std::string(40, 'x') + "')");
                 }
-            } catch (...) {
+                db->Execute("DELETE * FROM T WHERE ID < " + std::to_string(1000000 + batch * 50));
+                db->CommitTrans();
             }
-            ::_exit(1);
-        }
+            return 1;
+        });
         std::this_thread::sleep_for(std::chrono::milliseconds(20 + round * 37));
         ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        tarnu::test::WaitChild(pid);
 
         auto db = engine_->OpenDatabase(path, false, false, "");
-        std::vector<std::string> count = Rows(*db, "SELECT COUNT(*) FROM T WHERE ID >= 1000000");
+        Texts count = Rows(*db, "SELECT COUNT(*) FROM T WHERE ID >= 1000000");
         ASSERT_EQ(count.size(), 1u);
         // Whole batches only: every committed transaction adds 100 rows and removes 50.
         EXPECT_EQ(std::stoi(count[0]) % 50, 0) << count[0];
         db.reset();
-        EXPECT_EQ(FolderContents(dir_.path()), std::vector<std::string>{"a.mdb"});
+        EXPECT_EQ(FolderContents(dir_.path()), Texts{"a.mdb"});
     }
 }
 

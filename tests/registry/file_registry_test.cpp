@@ -20,22 +20,10 @@ namespace {
 
 using namespace std::string_literals;
 
-reg::LONG Set(reg::RegistryApi& api, reg::HKEY key, const std::string& name, reg::DWORD type,
-              const std::string& data) {
-    return api.RegSetValueExA(key, name, 0, type,
-                              reinterpret_cast<const std::uint8_t*>(data.data()),
-                              static_cast<reg::DWORD>(data.size()));
-}
-
-reg::LONG Create(reg::RegistryApi& api, reg::HKEY parent, const std::string& path, reg::HKEY* key,
-                 reg::DWORD* disposition = nullptr, reg::DWORD access = 0x3F) {
-    return api.RegCreateKeyExA(parent, path, 0, nullptr, 0, access, nullptr, key, disposition);
-}
-
 TEST(FileRegistryTest, ValuesPersistByteForByteWithTheirType) {
     TempRegistry t;
     reg::HKEY key = 0;
-    ASSERT_EQ(Create(t.registry, reg::HKeyCurrentUser, "Software\\Daten", &key), 0);
+    ASSERT_EQ(Create(t.registry, kUser, "Software\\Daten", &key), 0);
     const std::string big = std::string(300000, '\xA5') + "\0\1"s;
     const posix::HiveValue values[] = {{"", reg::RegSz, "Standard\0"s},
                                        {"bin", reg::RegBinary, "\0\1\0\xff"s},
@@ -50,22 +38,22 @@ TEST(FileRegistryTest, ValuesPersistByteForByteWithTheirType) {
     EXPECT_EQ(t.registry.RegCloseKey(key), 0);
 
     for (const auto& v : values) {
-        const auto stored = StoredValue(t, reg::HKeyCurrentUser, "Software\\Daten", v.name);
+        const auto stored = StoredValue(t, kUser, "Software\\Daten", v.name);
         ASSERT_TRUE(stored) << v.name;
         EXPECT_EQ(stored->type, v.type) << v.name;
         EXPECT_EQ(stored->data, v.data) << v.name;
     }
-    EXPECT_TRUE(StoredValue(t, reg::HKeyCurrentUser, "Software\\Daten", "kurz"));
-    EXPECT_FALSE(StoredKeyExists(t, reg::HKeyLocalMachine, "Software"));
+    EXPECT_TRUE(StoredValue(t, kUser, "Software\\Daten", "kurz"));
+    EXPECT_FALSE(StoredKeyExists(t, kMachine, "Software"));
 }
 
 TEST(FileRegistryTest, HandlesGrantOnlyTheRightsAskedFor) {
     TempRegistry t;
     reg::HKEY key = 0;
-    ASSERT_EQ(Create(t.registry, reg::HKeyCurrentUser, "K", &key), 0);
+    ASSERT_EQ(Create(t.registry, kUser, "K", &key), 0);
     t.registry.RegCloseKey(key);
 
-    ASSERT_EQ(t.registry.RegOpenKeyExA(reg::HKeyCurrentUser, "K", 0, 0x19, &key), 0);
+    ASSERT_EQ(t.registry.RegOpenKeyExA(kUser, "K", 0, 0x19, &key), 0);
     EXPECT_EQ(Set(t.registry, key, "v", reg::RegSz, "x"), reg::ErrorAccessDenied);
     reg::HKEY sub = 0;
     EXPECT_EQ(Create(t.registry, key, "Unter", &sub), reg::ErrorAccessDenied);
@@ -75,11 +63,11 @@ TEST(FileRegistryTest, HandlesGrantOnlyTheRightsAskedFor) {
     EXPECT_EQ(Set(t.registry, key, "v", reg::RegSz, "x"), reg::ErrorInvalidHandle);
 
     for (reg::DWORD mask : {reg::KeySetValue, reg::GenericWrite, reg::KeyAllAccess}) {
-        ASSERT_EQ(t.registry.RegOpenKeyExA(reg::HKeyCurrentUser, "K", 0, mask, &key), 0);
+        ASSERT_EQ(t.registry.RegOpenKeyExA(kUser, "K", 0, mask, &key), 0);
         EXPECT_EQ(Set(t.registry, key, "v", reg::RegSz, "x"), 0) << mask;
         t.registry.RegCloseKey(key);
     }
-    EXPECT_FALSE(StoredKeyExists(t, reg::HKeyCurrentUser, "K\\Unter"));
+    EXPECT_FALSE(StoredKeyExists(t, kUser, "K\\Unter"));
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 
@@ -89,12 +77,12 @@ TEST(FileRegistryTest, KeyNamesMatchWithoutCaseAndKeepTheirOwn) {
     reg::DWORD disposition = 0;
     for (const char* path :
          {"Software\\Größe\\Äpfel", "SOFTWARE\\GRÖSSE", "software\\GRÖßE\\äPFEL"}) {
-        ASSERT_EQ(Create(t.registry, reg::HKeyCurrentUser, path, &key, &disposition), 0);
+        ASSERT_EQ(Create(t.registry, kUser, path, &key, &disposition), 0);
         t.registry.RegCloseKey(key);
     }
     EXPECT_EQ(disposition, reg::RegOpenedExistingKey);
     posix::HiveKey root;
-    ASSERT_EQ(t.registry.LoadHive(reg::HKeyCurrentUser, root), 0);
+    ASSERT_EQ(t.registry.LoadHive(kUser, root), 0);
     ASSERT_EQ(root.subkeys.size(), 1u);
     EXPECT_EQ(root.subkeys[0].name, "Software");
     // "GRÖSSE" is another name: ß has no single upper-case letter.
@@ -110,31 +98,28 @@ TEST(FileRegistryTest, PathsAreReadAsWindowsReadsThem) {
     TempRegistry t;
     reg::HKEY key = 0;
     reg::DWORD disposition = 0;
-    EXPECT_EQ(Create(t.registry, reg::HKeyCurrentUser, "\\A", &key), reg::ErrorBadPathname);
-    EXPECT_EQ(t.registry.RegOpenKeyExA(reg::HKeyCurrentUser, "\\A", 0, 0x19, &key),
-              reg::ErrorBadPathname);
-    ASSERT_EQ(Create(t.registry, reg::HKeyCurrentUser, "A\\\\B\\", &key, &disposition), 0);
+    EXPECT_EQ(Create(t.registry, kUser, "\\A", &key), reg::ErrorBadPathname);
+    EXPECT_EQ(t.registry.RegOpenKeyExA(kUser, "\\A", 0, 0x19, &key), reg::ErrorBadPathname);
+    ASSERT_EQ(Create(t.registry, kUser, "A\\\\B\\", &key, &disposition), 0);
     t.registry.RegCloseKey(key);
-    EXPECT_EQ(Modul_reg::RegKeyExists(t.registry, reg::HKeyCurrentUser, "A\\B"), 0);
-    EXPECT_EQ(Create(t.registry, reg::HKeyCurrentUser, std::string(256, 'n'), &key),
-              reg::ErrorInvalidParameter);
+    EXPECT_EQ(Modul_reg::RegKeyExists(t.registry, kUser, "A\\B"), 0);
+    EXPECT_EQ(Create(t.registry, kUser, std::string(256, 'n'), &key), reg::ErrorInvalidParameter);
 
     // Paths relative to an open key; creating below it needs the right to create subkeys.
     reg::HKEY parent = 0;
-    ASSERT_EQ(t.registry.RegOpenKeyExA(reg::HKeyCurrentUser, "a", 0, reg::KeyCreateSubKey, &parent),
-              0);
+    ASSERT_EQ(t.registry.RegOpenKeyExA(kUser, "a", 0, reg::KeyCreateSubKey, &parent), 0);
     ASSERT_EQ(Create(t.registry, parent, "C\\D", &key, &disposition), 0);
     EXPECT_EQ(disposition, reg::RegCreatedNewKey);
     t.registry.RegCloseKey(key);
-    EXPECT_TRUE(StoredKeyExists(t, reg::HKeyCurrentUser, "A\\C\\D"));
+    EXPECT_TRUE(StoredKeyExists(t, kUser, "A\\C\\D"));
     t.registry.RegCloseKey(parent);
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 
 TEST(FileRegistryTest, ACorruptHiveIsReportedAndNeverOverwritten) {
     TempRegistry t;
-    ASSERT_EQ(Modul_reg::CreateRegKey(t.registry, reg::HKeyCurrentUser, "Software\\K"), 1);
-    const std::string file = t.registry.HiveFile(reg::HKeyCurrentUser);
+    ASSERT_EQ(Modul_reg::CreateRegKey(t.registry, kUser, "Software\\K"), 1);
+    const std::string file = t.registry.HiveFile(kUser);
     const std::string good = ReadFile(file);
     std::string flipped = good;
     flipped[flipped.size() / 2] ^= 0x01;
@@ -143,31 +128,28 @@ TEST(FileRegistryTest, ACorruptHiveIsReportedAndNeverOverwritten) {
     for (const std::string& bytes : bad) {
         WriteFile(file, bytes);
         reg::HKEY key = 0;
-        EXPECT_EQ(t.registry.RegOpenKeyExA(reg::HKeyCurrentUser, "Software\\K", 0, 0x19, &key),
+        EXPECT_EQ(t.registry.RegOpenKeyExA(kUser, "Software\\K", 0, 0x19, &key),
                   reg::ErrorRegistryCorrupt);
-        EXPECT_EQ(Create(t.registry, reg::HKeyCurrentUser, "Neu", &key), reg::ErrorRegistryCorrupt);
-        EXPECT_EQ(Modul_reg::SetRegValue(t.registry, reg::HKeyCurrentUser, "Software\\K", "v",
-                                         Variant::I2(1), VbTrue, VbTrue),
-                  reg::ErrorRegistryCorrupt);
-        EXPECT_EQ(Set(t.registry, reg::HKeyCurrentUser, "v", reg::RegSz, "x"),
-                  reg::ErrorRegistryCorrupt);
+        EXPECT_EQ(Create(t.registry, kUser, "Neu", &key), reg::ErrorRegistryCorrupt);
+        EXPECT_EQ(SetOne(t.registry, kUser, "Software\\K", "v"), reg::ErrorRegistryCorrupt);
+        EXPECT_EQ(Set(t.registry, kUser, "v", reg::RegSz, "x"), reg::ErrorRegistryCorrupt);
         EXPECT_EQ(ReadFile(file), bytes);
         EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
     }
     // The other hive is not affected.
-    EXPECT_EQ(Modul_reg::CreateRegKey(t.registry, reg::HKeyLocalMachine, "Software"), 1);
+    EXPECT_EQ(Modul_reg::CreateRegKey(t.registry, kMachine, "Software"), 1);
 }
 
 TEST(FileRegistryTest, MachineHiveIsReadOnlyForAUserWhoMayNotWriteIt) {
     TempRegistry t;
     reg::HKEY key = 0;
-    ASSERT_EQ(Create(t.registry, reg::HKeyLocalMachine, "Software\\Jet", &key), 0);
+    ASSERT_EQ(Create(t.registry, kMachine, "Software\\Jet", &key), 0);
     ASSERT_EQ(Set(t.registry, key, "alt", reg::RegDword, Bytes({1, 0, 0, 0})), 0);
     t.registry.RegCloseKey(key);
     // A second registry whose machine hive file is read-only in a writable folder.
     TempRegistry readOnlyFile;
-    ASSERT_EQ(Modul_reg::CreateRegKey(readOnlyFile.registry, reg::HKeyLocalMachine, "K"), 1);
-    const std::string machineFile = t.registry.HiveFile(reg::HKeyLocalMachine);
+    ASSERT_EQ(Modul_reg::CreateRegKey(readOnlyFile.registry, kMachine, "K"), 1);
+    const std::string machineFile = t.registry.HiveFile(kMachine);
     const std::string before = ReadFile(machineFile);
 
     OpenForUnprivilegedUser(t.dir.path());
@@ -176,33 +158,29 @@ TEST(FileRegistryTest, MachineHiveIsReadOnlyForAUserWhoMayNotWriteIt) {
     GiveToUnprivilegedUser(t.dir.file("user"));
     GiveToUnprivilegedUser(readOnlyFile.dir.file("machine"));
     chmod(t.machineFolder.c_str(), 0555);
-    chmod(readOnlyFile.registry.HiveFile(reg::HKeyLocalMachine).c_str(), 0444);
+    chmod(readOnlyFile.registry.HiveFile(kMachine).c_str(), 0444);
 
-    const auto results = RunUnprivileged([&] {
-        posix::FileRegistry registry(t.userFolder, t.machineFolder);
-        posix::FileRegistry other(readOnlyFile.userFolder, readOnlyFile.machineFolder);
-        std::vector<std::int32_t> r;
-        reg::HKEY k = 0;
-        r.push_back(Modul_reg::RegKeyExists(registry, reg::HKeyLocalMachine, "Software\\Jet"));
-        r.push_back(registry.RegOpenKeyExA(reg::HKeyLocalMachine, "Software\\Jet", 0, 0x3F, &k));
-        r.push_back(Create(registry, reg::HKeyLocalMachine, "Software\\Jet", &k));
-        r.push_back(Create(registry, reg::HKeyLocalMachine, "Software\\Neu", &k));
-        r.push_back(Modul_reg::SetRegValue(registry, reg::HKeyLocalMachine, "Software\\Jet", "neu",
-                                           Variant::I2(2), VbTrue, VbTrue));
-        r.push_back(Set(registry, reg::HKeyLocalMachine, "neu", reg::RegSz, "x"));
-        r.push_back(Modul_reg::SetRegValue(other, reg::HKeyLocalMachine, "K", "neu", Variant::I2(2),
-                                           VbTrue, VbTrue));
-        r.push_back(Modul_reg::SetRegValue(registry, reg::HKeyCurrentUser, "Software\\Access",
-                                           "Security", Variant::I2(1), VbTrue, VbTrue));
-        r.push_back(static_cast<std::int32_t>(registry.OpenHandleCount()));
-        return r;
-    });
-    ASSERT_TRUE(results);
-    const std::vector<std::int32_t> expected = {0, 5, 5, 5, 5, 5, 5, 0, 0};
-    EXPECT_EQ(*results, expected);
+    const auto results = RunInChild(
+        [&] {
+            posix::FileRegistry registry(t.userFolder, t.machineFolder);
+            posix::FileRegistry other(readOnlyFile.userFolder, readOnlyFile.machineFolder);
+            reg::HKEY k = 0;
+            return std::vector<std::int32_t>{
+                Modul_reg::RegKeyExists(registry, kMachine, "Software\\Jet"),
+                registry.RegOpenKeyExA(kMachine, "Software\\Jet", 0, 0x3F, &k),
+                Create(registry, kMachine, "Software\\Jet", &k),
+                Create(registry, kMachine, "Software\\Neu", &k),
+                SetOne(registry, kMachine, "Software\\Jet", "neu"),
+                Set(registry, kMachine, "neu", reg::RegSz, "x"),
+                SetOne(other, kMachine, "K", "neu"),
+                SetOne(registry, kUser, "Software\\Access", "Security"),
+                static_cast<std::int32_t>(registry.OpenHandleCount())};
+        },
+        true);
+    EXPECT_EQ(results, (std::vector<std::int32_t>{0, 5, 5, 5, 5, 5, 5, 0, 0}));
     EXPECT_EQ(ReadFile(machineFile), before);
-    EXPECT_FALSE(StoredValue(readOnlyFile, reg::HKeyLocalMachine, "K", "neu"));
-    EXPECT_TRUE(StoredValue(t, reg::HKeyCurrentUser, "Software\\Access", "Security"));
+    EXPECT_FALSE(StoredValue(readOnlyFile, kMachine, "K", "neu"));
+    EXPECT_TRUE(StoredValue(t, kUser, "Software\\Access", "Security"));
 }
 
 TEST(FileRegistryTest, AnAdministratorWritingAUsersHiveLeavesItWritableForTheUser) {
@@ -212,43 +190,34 @@ TEST(FileRegistryTest, AnAdministratorWritingAUsersHiveLeavesItWritableForTheUse
     TempRegistry t;
     OpenForUnprivilegedUser(t.dir.path());
     GiveToUnprivilegedUser(t.dir.file("user"));
-    ASSERT_EQ(Modul_reg::CreateRegKey(t.registry, reg::HKeyCurrentUser, "Software\\Tarnu"), 1);
+    ASSERT_EQ(Modul_reg::CreateRegKey(t.registry, kUser, "Software\\Tarnu"), 1);
     struct stat st {};
-    ASSERT_EQ(stat(t.registry.HiveFile(reg::HKeyCurrentUser).c_str(), &st), 0);
+    ASSERT_EQ(stat(t.registry.HiveFile(kUser).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    const auto results = RunUnprivileged([&] {
-        posix::FileRegistry registry(t.userFolder, t.machineFolder);
-        return std::vector<std::int32_t>{Modul_reg::SetRegValue(registry, reg::HKeyCurrentUser,
-                                                                "Software\\Tarnu", "v",
-                                                                Variant::I2(1), VbTrue, VbTrue)};
-    });
-    ASSERT_TRUE(results);
-    EXPECT_EQ(*results, std::vector<std::int32_t>{0});
+    const auto results = RunInChild(
+        [&] {
+            posix::FileRegistry registry(t.userFolder, t.machineFolder);
+            return std::vector<std::int32_t>{SetOne(registry, kUser, "Software\\Tarnu", "v")};
+        },
+        true);
+    EXPECT_EQ(results, std::vector<std::int32_t>{0});
     // And back: the administrator's next write keeps the user as the owner.
-    ASSERT_EQ(Modul_reg::SetRegValue(t.registry, reg::HKeyCurrentUser, "Software\\Tarnu", "w",
-                                     Variant::I2(1), VbTrue, VbTrue),
-              0);
-    ASSERT_EQ(stat(t.registry.HiveFile(reg::HKeyCurrentUser).c_str(), &st), 0);
+    ASSERT_EQ(SetOne(t.registry, kUser, "Software\\Tarnu", "w"), 0);
+    ASSERT_EQ(stat(t.registry.HiveFile(kUser).c_str(), &st), 0);
     EXPECT_NE(st.st_uid, 0u);
-    EXPECT_TRUE(StoredValue(t, reg::HKeyCurrentUser, "Software\\Tarnu", "v"));
+    EXPECT_TRUE(StoredValue(t, kUser, "Software\\Tarnu", "v"));
 }
 
 TEST(FileRegistryTest, ConcurrentWritersLoseNothing) {
     TempRegistry t;
     constexpr int kValues = 25;
-    int gate[2];
-    ASSERT_EQ(pipe(gate), 0);
-    pid_t children[2];
-    for (int c = 0; c < 2; ++c) {
-        children[c] = StartChild([&, c] {
-            close(gate[1]);
-            char go;
-            (void)!read(gate[0], &go, 1);
+    auto writer = [&](int c) {
+        return [&, c] {
             posix::FileRegistry registry(t.userFolder, t.machineFolder);
             reg::HKEY key = 0;
             reg::DWORD disposition = 0;
-            if (Create(registry, reg::HKeyCurrentUser, "Software\\Rennen", &key, &disposition)) {
+            if (Create(registry, kUser, "Software\\Rennen", &key, &disposition)) {
                 return 100;
             }
             for (int i = 0; i < kValues; ++i) {
@@ -259,19 +228,16 @@ TEST(FileRegistryTest, ConcurrentWritersLoseNothing) {
             }
             registry.RegCloseKey(key);
             return static_cast<int>(disposition);
-        });
-    }
-    close(gate[0]);
-    close(gate[1]);  // both start now
-    const int first = WaitChild(children[0]);
-    const int second = WaitChild(children[1]);
+        };
+    };
     // Exactly one of them created the key.
-    EXPECT_EQ(first + second, 3) << first << " " << second;
+    const std::vector<int> dispositions = RunTogether({writer(0), writer(1)});
+    EXPECT_EQ(dispositions[0] + dispositions[1], 3) << dispositions[0] << " " << dispositions[1];
 
     for (int c = 0; c < 2; ++c) {
         for (int i = 0; i < kValues; ++i) {
             const std::string name = "p" + std::to_string(c) + "-" + std::to_string(i);
-            const auto value = StoredValue(t, reg::HKeyCurrentUser, "Software\\Rennen", name);
+            const auto value = StoredValue(t, kUser, "Software\\Rennen", name);
             ASSERT_TRUE(value) << name;
             EXPECT_EQ(value->data, name);
         }
@@ -297,7 +263,7 @@ std::uint32_t StepOf(const std::string& data) {
 TEST(FileRegistryTest, AKillDuringAWriteLeavesTheOldOrTheNewHive) {
     TempRegistry t;
     reg::HKEY key = 0;
-    ASSERT_EQ(Create(t.registry, reg::HKeyCurrentUser, "Zaehler", &key), 0);
+    ASSERT_EQ(Create(t.registry, kUser, "Zaehler", &key), 0);
     ASSERT_EQ(Set(t.registry, key, "n", reg::RegBinary, StepData(1)), 0);
     t.registry.RegCloseKey(key);
 
@@ -305,7 +271,7 @@ TEST(FileRegistryTest, AKillDuringAWriteLeavesTheOldOrTheNewHive) {
     std::mt19937 random(seed);
     SCOPED_TRACE("seed " + std::to_string(seed));
     for (int round = 0; round < 12; ++round) {
-        const auto current = StoredValue(t, reg::HKeyCurrentUser, "Zaehler", "n");
+        const auto current = StoredValue(t, kUser, "Zaehler", "n");
         ASSERT_TRUE(current);
         const std::uint32_t start = StepOf(current->data);
         ASSERT_GT(start, 0u);
@@ -315,7 +281,7 @@ TEST(FileRegistryTest, AKillDuringAWriteLeavesTheOldOrTheNewHive) {
             close(acks[0]);
             posix::FileRegistry registry(t.userFolder, t.machineFolder);
             reg::HKEY k = 0;
-            if (Create(registry, reg::HKeyCurrentUser, "Zaehler", &k) != 0) {
+            if (Create(registry, kUser, "Zaehler", &k) != 0) {
                 return 1;
             }
             for (std::uint32_t i = start + 1;; ++i) {
@@ -336,15 +302,13 @@ TEST(FileRegistryTest, AKillDuringAWriteLeavesTheOldOrTheNewHive) {
         }
         close(acks[0]);
 
-        const auto after = StoredValue(t, reg::HKeyCurrentUser, "Zaehler", "n");
+        const auto after = StoredValue(t, kUser, "Zaehler", "n");
         ASSERT_TRUE(after) << "round " << round;
         const std::uint32_t step = StepOf(after->data);
         EXPECT_TRUE(step == acked || step == acked + 1) << step << " after " << acked;
     }
     // The next writer clears what the killed ones left behind.
-    ASSERT_EQ(Modul_reg::SetRegValue(t.registry, reg::HKeyCurrentUser, "Zaehler", "fertig",
-                                     Variant::I2(1), VbTrue, VbTrue),
-              0);
+    ASSERT_EQ(SetOne(t.registry, kUser, "Zaehler", "fertig"), 0);
     for (const auto& entry : std::filesystem::directory_iterator(t.userFolder)) {
         EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos)
             << entry.path();

@@ -25,10 +25,10 @@ class ModulRegTest : public ::testing::Test {
 
     void ExpectStored(const std::string& key, const std::string& name, reg::DWORD type,
                       const std::string& data) {
-        const auto value = StoredValue(t, reg::HKeyCurrentUser, key, name);
-        ASSERT_TRUE(value) << name;
-        EXPECT_EQ(value->type, type) << name;
-        EXPECT_EQ(value->data, data) << name;
+        const auto value = StoredValue(t, kUser, key, name);
+        ASSERT_TRUE(value) << key;
+        EXPECT_EQ(value->type, type) << key;
+        EXPECT_EQ(value->data, data) << key;
     }
 
     TempRegistry t;
@@ -37,28 +37,27 @@ class ModulRegTest : public ::testing::Test {
 
 TEST_F(ModulRegTest, CreateFlagBuildsTheWholePathAndARepeatStoresTheSame) {
     const std::string path = "Software\\Tarnu\\Neu\\Tief";
-    ASSERT_EQ(SetRegValue(api, reg::HKeyCurrentUser, path, "Wert", Variant::I2(7), VbTrue, VbTrue),
+    ASSERT_EQ(SetRegValue(api, kUser, path, "Wert", Variant::I2(7), VbTrue, VbTrue),
               reg::ErrorSuccess);
-    EXPECT_TRUE(StoredKeyExists(t, reg::HKeyCurrentUser, "Software\\Tarnu\\Neu"));
+    EXPECT_TRUE(StoredKeyExists(t, kUser, "Software\\Tarnu\\Neu"));
     ExpectStored(path, "Wert", reg::RegDword, Bytes({7, 0, 0, 0}));
-    const std::string first = ReadFile(t.registry.HiveFile(reg::HKeyCurrentUser));
+    const std::string first = ReadFile(t.registry.HiveFile(kUser));
 
-    ASSERT_EQ(SetRegValue(api, reg::HKeyCurrentUser, path, "Wert", Variant::I2(7), VbTrue, VbTrue),
+    ASSERT_EQ(SetRegValue(api, kUser, path, "Wert", Variant::I2(7), VbTrue, VbTrue),
               reg::ErrorSuccess);
-    EXPECT_EQ(ReadFile(t.registry.HiveFile(reg::HKeyCurrentUser)), first);
+    EXPECT_EQ(ReadFile(t.registry.HiveFile(kUser)), first);
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 
 TEST_F(ModulRegTest, WritingIntoAnExistingKeyLeavesItsOtherContentAlone) {
     const std::string path = "Software\\Tarnu";
-    SetRegValue(api, reg::HKeyCurrentUser, path, "Alt", Variant::Bstr("bleibt"), VbFalse, VbTrue);
-    SetRegValue(api, reg::HKeyCurrentUser, path + "\\Unter", "Tief", Variant::I4(5), VbFalse,
-                VbTrue);
-    posix::HiveKey before = Subtree(reg::HKeyCurrentUser, path);
+    SetRegValue(api, kUser, path, "Alt", Variant::Bstr("bleibt"), VbFalse, VbTrue);
+    SetRegValue(api, kUser, path + "\\Unter", "Tief", Variant::I4(5), VbFalse, VbTrue);
+    posix::HiveKey before = Subtree(kUser, path);
 
-    ASSERT_EQ(SetRegValue(api, reg::HKeyCurrentUser, path, "Neu", Variant::I2(1), VbTrue, VbTrue),
+    ASSERT_EQ(SetRegValue(api, kUser, path, "Neu", Variant::I2(1), VbTrue, VbTrue),
               reg::ErrorSuccess);
-    posix::HiveKey after = Subtree(reg::HKeyCurrentUser, path);
+    posix::HiveKey after = Subtree(kUser, path);
     ASSERT_EQ(after.values.size(), 2u);
     EXPECT_EQ(after.values[1].name, "Neu");
     after.values.pop_back();
@@ -67,106 +66,75 @@ TEST_F(ModulRegTest, WritingIntoAnExistingKeyLeavesItsOtherContentAlone) {
 
 TEST_F(ModulRegTest, MissingKeyIsOnlyCreatedForACreateFlagOfExactlyTrue) {
     for (VbBoolean notTrue : {VbFalse, VbBoolean{1}}) {
-        EXPECT_EQ(SetRegValue(api, reg::HKeyCurrentUser, "Software\\Fehlt", "v", Variant::I2(1),
-                              VbTrue, notTrue),
+        EXPECT_EQ(SetRegValue(api, kUser, "Software\\Fehlt", "v", Variant::I2(1), VbTrue, notTrue),
                   reg::ErrorFileNotFound);
-        EXPECT_FALSE(StoredKeyExists(t, reg::HKeyCurrentUser, "Software"));
+        EXPECT_FALSE(StoredKeyExists(t, kUser, "Software"));
     }
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 
-TEST_F(ModulRegTest, IntegersAreStoredAsDwordsWidenedWithTheirSign) {
-    struct Case {
-        Variant value;
-        std::string bytes;
-    };
-    const Case cases[] = {
-        {Variant::I2(1), Bytes({1, 0, 0, 0})},
-        {Variant::I2(-1), Bytes({0xFF, 0xFF, 0xFF, 0xFF})},
-        {Variant::I2(-32768), Bytes({0x00, 0x80, 0xFF, 0xFF})},
-        {Variant::I4(0x12345678), Bytes({0x78, 0x56, 0x34, 0x12})},
-        {Variant::I4(-2), Bytes({0xFE, 0xFF, 0xFF, 0xFF})},
-    };
-    int i = 0;
-    for (const Case& c : cases) {
-        const std::string name = "v" + std::to_string(i++);
-        ASSERT_EQ(SetRegValue(api, reg::HKeyCurrentUser, "Zahlen", name, c.value, VbTrue, VbTrue),
-                  reg::ErrorSuccess);
-        ExpectStored("Zahlen", name, reg::RegDword, c.bytes);
-    }
-}
-
-TEST_F(ModulRegTest, StringsAndConvertedListsCarryTheirTerminators) {
+TEST_F(ModulRegTest, EachTypeIsStoredWithItsTerminatorsOrNotAtAll) {
     using namespace std::string_literals;
     struct Case {
-        std::string text;
+        Variant value;
         VbBoolean lineBreaks;
-        reg::DWORD type;
+        reg::DWORD type;  // 0: no value at all
         std::string bytes;
     };
-    const Case cases[] = {
-        {"abc", VbTrue, reg::RegSz, "abc\0"s},
-        {"", VbTrue, reg::RegSz, "\0"s},
-        {"x\r\ny", VbTrue, reg::RegMultiSz, "x\0y\0\0"s},
-        {"x\r\ny", VbFalse, reg::RegSz, "x\r\ny\0"s},
-        {"x\r\ny", VbBoolean{1}, reg::RegMultiSz, "x\0y\0\0"s},
-        {"x\r\n", VbTrue, reg::RegMultiSz, "x\0\0"s},
-        {"a\r\n\r\nb", VbTrue, reg::RegMultiSz, "a\0\0b\0\0"s},
-        {"x\ry\nz\n\r", VbTrue, reg::RegSz, "x\ry\nz\n\r\0"s},
-        {"mit\0NUL"s, VbTrue, reg::RegSz, "mit\0NUL\0"s},
-        {"Größe", VbTrue, reg::RegSz, "Größe\0"s},
+    std::vector<Case> cases = {
+        {Variant::I2(1), VbTrue, reg::RegDword, Bytes({1, 0, 0, 0})},
+        {Variant::I2(-1), VbTrue, reg::RegDword, Bytes({0xFF, 0xFF, 0xFF, 0xFF})},
+        {Variant::I2(-32768), VbTrue, reg::RegDword, Bytes({0x00, 0x80, 0xFF, 0xFF})},
+        {Variant::I4(0x12345678), VbTrue, reg::RegDword, Bytes({0x78, 0x56, 0x34, 0x12})},
+        {Variant::I4(-2), VbTrue, reg::RegDword, Bytes({0xFE, 0xFF, 0xFF, 0xFF})},
+        {Variant::Bstr("abc"), VbTrue, reg::RegSz, "abc\0"s},
+        {Variant::Bstr(""), VbTrue, reg::RegSz, "\0"s},
+        {Variant::Bstr("x\r\ny"), VbTrue, reg::RegMultiSz, "x\0y\0\0"s},
+        {Variant::Bstr("x\r\ny"), VbFalse, reg::RegSz, "x\r\ny\0"s},
+        {Variant::Bstr("x\r\ny"), VbBoolean{1}, reg::RegMultiSz, "x\0y\0\0"s},
+        {Variant::Bstr("x\r\n"), VbTrue, reg::RegMultiSz, "x\0\0"s},
+        {Variant::Bstr("a\r\n\r\nb"), VbTrue, reg::RegMultiSz, "a\0\0b\0\0"s},
+        {Variant::Bstr("x\ry\nz\n\r"), VbTrue, reg::RegSz, "x\ry\nz\n\r\0"s},
+        {Variant::Bstr("mit\0NUL"s), VbTrue, reg::RegSz, "mit\0NUL\0"s},
+        {Variant::Bstr("Größe"), VbTrue, reg::RegSz, "Größe\0"s},
     };
-    int i = 0;
-    for (const Case& c : cases) {
-        const std::string name = "s" + std::to_string(i++);
-        ASSERT_EQ(SetRegValue(api, reg::HKeyCurrentUser, "Texte", name, Variant::Bstr(c.text),
-                              c.lineBreaks, VbTrue),
-                  reg::ErrorSuccess);
-        ExpectStored("Texte", name, c.type, c.bytes);
+    for (const Variant& unsupported :
+         {Variant(), Variant::Null(), Variant::R8(1.5), Variant::Date(45000.25),
+          Variant::Bool(true), Variant::UI1(1), Variant::OfType(VT_CY),
+          Variant::OfType(VT_DISPATCH), Variant::OfType(VT_ERROR), Variant::OfType(VT_DECIMAL),
+          Variant::OfType(VT_ARRAY | VT_I2), Variant::OfType(VT_ARRAY | VT_BSTR)}) {
+        cases.push_back({unsupported, VbTrue, 0, ""});
     }
-}
-
-TEST_F(ModulRegTest, UnsupportedTypesStoreNothingButTheKeyIsStillCreated) {
-    const Variant values[] = {Variant(),
-                              Variant::Null(),
-                              Variant::R8(1.5),
-                              Variant::Date(45000.25),
-                              Variant::Bool(true),
-                              Variant::UI1(1),
-                              Variant::OfType(VT_CY),
-                              Variant::OfType(VT_DISPATCH),
-                              Variant::OfType(VT_ERROR),
-                              Variant::OfType(VT_DECIMAL),
-                              Variant::OfType(VT_ARRAY | VT_I2),
-                              Variant::OfType(VT_ARRAY | VT_BSTR)};
-    int i = 0;
-    for (const Variant& value : values) {
-        const std::string key = "Leer\\k" + std::to_string(i++);
-        EXPECT_EQ(SetRegValue(api, reg::HKeyCurrentUser, key, "v", value, VbTrue, VbTrue),
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string key = "Werte\\k" + std::to_string(i);
+        ASSERT_EQ(SetRegValue(api, kUser, key, "v", cases[i].value, cases[i].lineBreaks, VbTrue),
                   reg::ErrorSuccess);
-        EXPECT_TRUE(StoredKeyExists(t, reg::HKeyCurrentUser, key));
-        EXPECT_FALSE(StoredValue(t, reg::HKeyCurrentUser, key, "v")) << value.vt();
+        EXPECT_TRUE(StoredKeyExists(t, kUser, key));  // also where no value is written
+        if (cases[i].type == 0) {
+            EXPECT_FALSE(StoredValue(t, kUser, key, "v")) << cases[i].value.vt();
+        } else {
+            ExpectStored(key, "v", cases[i].type, cases[i].bytes);
+        }
     }
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 
 TEST_F(ModulRegTest, AValueOfAnotherTypeIsReplaced) {
-    SetRegValue(api, reg::HKeyCurrentUser, "K", "Security", Variant::Bstr("hoch"), VbTrue, VbTrue);
+    SetRegValue(api, kUser, "K", "Security", Variant::Bstr("hoch"), VbTrue, VbTrue);
     ExpectStored("K", "Security", reg::RegSz, std::string("hoch\0", 5));
-    ASSERT_EQ(
-        SetRegValue(api, reg::HKeyCurrentUser, "K", "SECURITY", Variant::I2(1), VbTrue, VbTrue),
-        reg::ErrorSuccess);
+    ASSERT_EQ(SetRegValue(api, kUser, "K", "SECURITY", Variant::I2(1), VbTrue, VbTrue),
+              reg::ErrorSuccess);
     ExpectStored("K", "Security", reg::RegDword, Bytes({1, 0, 0, 0}));
-    EXPECT_EQ(Subtree(reg::HKeyCurrentUser, "K").values.size(), 1u);
+    EXPECT_EQ(Subtree(kUser, "K").values.size(), 1u);
 }
 
 TEST_F(ModulRegTest, KeyExistsAndCreateReportStatusAndDisposition) {
-    EXPECT_EQ(RegKeyExists(api, reg::HKeyCurrentUser, "A\\B"), reg::ErrorFileNotFound);
-    EXPECT_EQ(CreateRegKey(api, reg::HKeyCurrentUser, "A\\B"), 1);
-    EXPECT_EQ(CreateRegKey(api, reg::HKeyCurrentUser, "a\\b"), 2);
-    EXPECT_EQ(CreateRegKey(api, reg::HKeyCurrentUser, "A"), 2);
-    EXPECT_EQ(RegKeyExists(api, reg::HKeyCurrentUser, "A\\B"), reg::ErrorSuccess);
-    EXPECT_EQ(CreateRegKey(api, reg::HKeyCurrentUser, "\\A"), 0);
+    EXPECT_EQ(RegKeyExists(api, kUser, "A\\B"), reg::ErrorFileNotFound);
+    EXPECT_EQ(CreateRegKey(api, kUser, "A\\B"), 1);
+    EXPECT_EQ(CreateRegKey(api, kUser, "a\\b"), 2);
+    EXPECT_EQ(CreateRegKey(api, kUser, "A"), 2);
+    EXPECT_EQ(RegKeyExists(api, kUser, "A\\B"), reg::ErrorSuccess);
+    EXPECT_EQ(CreateRegKey(api, kUser, "\\A"), 0);
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 

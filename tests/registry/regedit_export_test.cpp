@@ -1,9 +1,6 @@
 #include "platform/linux/posix/regedit_export.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 
 #include "registry/security_switch.h"
 #include "tests/registry/registry_test_util.h"
@@ -29,7 +26,7 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsThem) {
+TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsAndWrapsThem) {
     posix::HiveKey root;
     posix::HiveKey& office = root.AddSubkey("Office");
     office.SetValue("", reg::RegSz, "Standard\0"s);
@@ -40,6 +37,11 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsThem) {
     office.SetValue("Roh", reg::RegBinary, Bytes({0, 0xAB}));
     office.SetValue("Ohne", reg::RegSz, "abc");
     office.SetValue("Kurz", reg::RegDword, Bytes({1}));
+    std::string bin;
+    for (int i = 0; i < 48; ++i) {
+        bin.push_back(static_cast<char>(i));
+    }
+    office.SetValue("Bin", reg::RegBinary, bin);  // too long for one line
     office.AddSubkey("zweiter");
     office.AddSubkey("Erster").SetValue("level", reg::RegDword, Bytes({1, 0, 0, 0}));
 
@@ -55,6 +57,8 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsThem) {
         "\"Roh\"=hex:00,ab",
         "\"Ohne\"=hex(1):61,62,63",
         "\"Kurz\"=hex(4):01",
+        "\"Bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\",
+        "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,2f",
         "",
         "[HKEY_CURRENT_USER\\Office\\Erster]",
         "\"level\"=dword:00000001",
@@ -65,59 +69,27 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsThem) {
     EXPECT_EQ(Lines(posix::ExportRegedit4(office, "HKEY_CURRENT_USER\\Office")), expected);
 }
 
-TEST(RegeditExportTest, WrapsLongHexLinesAsRegeditDoes) {
-    posix::HiveKey key;
-    std::string data;
-    for (int i = 0; i < 48; ++i) {
-        data.push_back(static_cast<char>(i));
-    }
-    key.SetValue("Bin", reg::RegBinary, data);
-    const std::vector<std::string> lines = Lines(posix::ExportRegedit4(key, "HKEY_LOCAL_MACHINE"));
-    ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[3],
-              "\"Bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,"
-              "\\");
-    EXPECT_EQ(lines[4],
-              "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,2f");
-}
-
-// Runs the export tool over the registry of `t`; its output and exit status.
-std::pair<std::string, int> RunTool(const TempRegistry& t, const std::string& arguments) {
-    // The tool finds its folders the way the program does: through the XDG variables.
-    const std::string command = "XDG_CONFIG_HOME='" + t.dir.file("user") + "' XDG_CONFIG_DIRS='" +
-                                t.dir.file("machine") + ":/etc/xdg' '" + TARNU_REG_TOOL + "' " +
-                                arguments + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char buffer[4096];
-    std::size_t n = 0;
-    while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, n);
-    }
-    const int status = pipe ? pclose(pipe) : -1;
-    return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+// Runs the export tool over the registry of `t`, which it finds through the XDG variables.
+CommandRun RunTool(const TempRegistry& t, const std::string& arguments) {
+    return RunCommand("XDG_CONFIG_HOME=" + ShellQuote(t.dir.file("user")) +
+                      " XDG_CONFIG_DIRS=" + ShellQuote(t.dir.file("machine") + ":/etc/xdg") + " " +
+                      ShellQuote(TARNU_REG_TOOL) + " " + arguments + " 2>/dev/null");
 }
 
 TEST(RegeditExportTest, ToolShowsWhatTheSwitchWrote) {
     TempRegistry t;
     SwitchOffAccessSecurityWarning(t.registry);
 
-    const auto [user, userStatus] = RunTool(t, "export HKCU");
-    EXPECT_EQ(userStatus, 0);
-    const std::vector<std::string> lines = Lines(user);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], "REGEDIT4");
-    const auto at = [&](const std::string& line) {
-        return std::find(lines.begin(), lines.end(), line) - lines.begin();
-    };
-    const auto access = at("[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\11.0\\Access]");
-    const auto security =
-        at("[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\11.0\\Access\\Security]");
-    EXPECT_EQ(at("\"Security\"=dword:00000001"), access + 1);
-    EXPECT_EQ(at("\"level\"=dword:00000001"), security + 1);
+    const CommandRun user = RunTool(t, "export HKCU");
+    EXPECT_EQ(user.exitCode, 0);
+    EXPECT_EQ(user.out.rfind("REGEDIT4\r\n\r\n", 0), 0u);
+    const std::string access = "[HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\11.0\\Access";
+    EXPECT_NE(user.out.find(access + "]\r\n\"Security\"=dword:00000001\r\n"), std::string::npos);
+    EXPECT_NE(user.out.find(access + "\\Security]\r\n\"level\"=dword:00000001\r\n"),
+              std::string::npos);
 
-    const auto [machine, machineStatus] = RunTool(t, "export HKLM 'software\\microsoft\\JET'");
-    EXPECT_EQ(machineStatus, 0);
+    const CommandRun machine = RunTool(t, "export HKLM 'software\\microsoft\\JET'");
+    EXPECT_EQ(machine.exitCode, 0);
     const std::vector<std::string> expected = {
         "REGEDIT4",
         "",
@@ -129,14 +101,14 @@ TEST(RegeditExportTest, ToolShowsWhatTheSwitchWrote) {
         "\"SandboxMode\"=dword:00000002",
         "",
     };
-    EXPECT_EQ(Lines(machine), expected);
+    EXPECT_EQ(Lines(machine.out), expected);
 
-    EXPECT_EQ(RunTool(t, "export HKLM Software\\\\Fehlt").second, 2);
-    EXPECT_EQ(RunTool(t, "export HKCR").second, 1);
-    WriteFile(t.registry.HiveFile(reg::HKeyCurrentUser), "beschädigt");
-    const auto [corrupt, corruptStatus] = RunTool(t, "export HKCU");
-    EXPECT_EQ(corruptStatus, 3);
-    EXPECT_EQ(corrupt, "");
+    EXPECT_EQ(RunTool(t, "export HKLM Software\\\\Fehlt").exitCode, 2);
+    EXPECT_EQ(RunTool(t, "export HKCR").exitCode, 1);
+    WriteFile(t.registry.HiveFile(kUser), "beschädigt");
+    const CommandRun corrupt = RunTool(t, "export HKCU");
+    EXPECT_EQ(corrupt.exitCode, 3);
+    EXPECT_EQ(corrupt.out, "");
 }
 
 }  // namespace

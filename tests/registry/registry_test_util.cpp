@@ -1,21 +1,13 @@
 #include "tests/registry/registry_test_util.h"
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 
+#include "registry/modul_reg.h"
+
 namespace tarnu::test {
-
-namespace {
-
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNoGroup = 65534;
-
-}  // namespace
 
 namespace {
 
@@ -55,68 +47,35 @@ std::string Bytes(std::initializer_list<int> bytes) {
     return out;
 }
 
-std::optional<std::vector<std::int32_t>> RunUnprivileged(
-    const std::function<std::vector<std::int32_t>()>& body) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        return std::nullopt;
-    }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        return std::nullopt;
-    }
-    if (pid == 0) {
-        close(fds[0]);
-        if (geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(kNoGroup) != 0 || setuid(kNobody) != 0)) {
-            _exit(2);
-        }
-        // A handful of numbers: one write, well below what a pipe takes at once.
-        const std::vector<std::int32_t> results = body();
-        const auto size = static_cast<ssize_t>(results.size() * sizeof(std::int32_t));
-        _exit(write(fds[1], results.data(), size) == size ? 0 : 3);
-    }
-    close(fds[1]);
-    std::vector<std::int32_t> results(1024);
-    const ssize_t size = read(fds[0], results.data(), results.size() * sizeof(std::int32_t));
-    close(fds[0]);
-    if (WaitChild(pid) != 0 || size < 0 || size % sizeof(std::int32_t) != 0) {
-        return std::nullopt;
-    }
-    results.resize(static_cast<std::size_t>(size) / sizeof(std::int32_t));
-    return results;
+reg::LONG Set(reg::RegistryApi& api, reg::HKEY key, const std::string& name, reg::DWORD type,
+              const std::string& data) {
+    return api.RegSetValueExA(key, name, 0, type,
+                              reinterpret_cast<const std::uint8_t*>(data.data()),
+                              static_cast<reg::DWORD>(data.size()));
+}
+
+reg::LONG Create(reg::RegistryApi& api, reg::HKEY parent, const std::string& path, reg::HKEY* key,
+                 reg::DWORD* disposition, reg::DWORD access) {
+    return api.RegCreateKeyExA(parent, path, 0, nullptr, 0, access, nullptr, key, disposition);
+}
+
+reg::LONG SetOne(reg::RegistryApi& api, reg::HKEY hive, const std::string& path,
+                 const std::string& name) {
+    return Modul_reg::SetRegValue(api, hive, path, name, Variant::I2(1), VbTrue, VbTrue);
 }
 
 void GiveToUnprivilegedUser(const std::string& path) {
     std::filesystem::create_directories(path);
     if (geteuid() == 0) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
-            (void)!chown(entry.path().c_str(), kNobody, kNoGroup);
+            (void)!chown(entry.path().c_str(), 65534, 65534);
         }
-        (void)!chown(path.c_str(), kNobody, kNoGroup);
+        (void)!chown(path.c_str(), 65534, 65534);
     }
 }
 
 void OpenForUnprivilegedUser(const std::string& path) {
     chmod(path.c_str(), 0755);
-}
-
-pid_t StartChild(const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        _exit(body());
-    }
-    return pid;
-}
-
-int WaitChild(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace tarnu::test

@@ -1,17 +1,18 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/linux/posix/file_registry.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnu::test {
+
+constexpr reg::HKEY kUser = reg::HKeyCurrentUser;
+constexpr reg::HKEY kMachine = reg::HKeyLocalMachine;
 
 // A registry whose two hives live in a fresh temporary folder.
 struct TempRegistry {
@@ -29,18 +30,18 @@ std::optional<posix::HiveValue> StoredValue(const TempRegistry& r, reg::HKEY hiv
 bool StoredKeyExists(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath);
 std::string Bytes(std::initializer_list<int> bytes);
 
-// Runs `body` in a forked child process that has given up root (as user nobody) when this
-// process runs as root, so that file permissions apply to it. The numbers `body` returns come
-// back; nullopt when the child did not end normally.
-std::optional<std::vector<std::int32_t>> RunUnprivileged(
-    const std::function<std::vector<std::int32_t>()>& body);
-// Lets the unprivileged child write below `path` (when running as root).
+// RegSetValueExA with the data as a string, RegCreateKeyExA with all rights by default.
+reg::LONG Set(reg::RegistryApi& api, reg::HKEY key, const std::string& name, reg::DWORD type,
+              const std::string& data);
+reg::LONG Create(reg::RegistryApi& api, reg::HKEY parent, const std::string& path, reg::HKEY* key,
+                 reg::DWORD* disposition = nullptr, reg::DWORD access = 0x3F);
+// Modul_reg::SetRegValue of the number 1 under the key, which it creates when missing.
+reg::LONG SetOne(reg::RegistryApi& api, reg::HKEY hive, const std::string& path,
+                 const std::string& name);
+
+// Lets the unprivileged child (see RunInChild) write below `path` when running as root.
 void GiveToUnprivilegedUser(const std::string& path);
 // Lets the unprivileged child enter the folders of a TempDir.
 void OpenForUnprivilegedUser(const std::string& path);
-
-// Runs `body` in a forked child process and returns its exit status (-1 when killed).
-pid_t StartChild(const std::function<int()>& body);
-int WaitChild(pid_t pid);
 
 }  // namespace tarnu::test

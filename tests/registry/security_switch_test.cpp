@@ -12,7 +12,6 @@ namespace tarnu::test {
 namespace {
 
 const std::string kAccess = "Software\\Microsoft\\Office\\11.0\\Access";
-const std::string kEngines = "Software\\Microsoft\\Jet\\4.0\\Engines";
 
 // Every value of a hive with the full name of its key, in a stable order.
 std::vector<std::string> AllValues(const posix::HiveKey& key, const std::string& path = "") {
@@ -41,34 +40,28 @@ TEST(SecuritySwitchTest, StoresExactlyThreeValuesAndRepeatsToTheSameState) {
     TempRegistry t;
     SwitchOffAccessSecurityWarning(t.registry);
 
-    const std::vector<std::string> user = {
-        "\\Software\\Microsoft\\Office\\11.0\\Access:Security=4/" + kOne,
-        "\\Software\\Microsoft\\Office\\11.0\\Access\\Security:level=4/" + kOne};
-    const std::vector<std::string> machine = {
-        "\\Software\\Microsoft\\Jet\\4.0\\Engines:SandboxMode=4/" + kTwo};
-    EXPECT_EQ(AllValues(t, reg::HKeyCurrentUser), user);
-    EXPECT_EQ(AllValues(t, reg::HKeyLocalMachine), machine);
+    const std::string access = "\\" + kAccess;
+    std::vector<std::string> user = {access + ":Security=4/" + kOne,
+                                     access + "\\Security:level=4/" + kOne};
+    EXPECT_EQ(AllValues(t, kUser), user);
+    EXPECT_EQ(
+        AllValues(t, kMachine),
+        std::vector<std::string>{"\\Software\\Microsoft\\Jet\\4.0\\Engines:SandboxMode=4/" + kTwo});
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 
-    const std::string userFile = ReadFile(t.registry.HiveFile(reg::HKeyCurrentUser));
-    const std::string machineFile = ReadFile(t.registry.HiveFile(reg::HKeyLocalMachine));
+    const std::string userFile = ReadFile(t.registry.HiveFile(kUser));
+    const std::string machineFile = ReadFile(t.registry.HiveFile(kMachine));
     SwitchOffAccessSecurityWarning(t.registry);
-    EXPECT_EQ(ReadFile(t.registry.HiveFile(reg::HKeyCurrentUser)), userFile);
-    EXPECT_EQ(ReadFile(t.registry.HiveFile(reg::HKeyLocalMachine)), machineFile);
-}
+    EXPECT_EQ(ReadFile(t.registry.HiveFile(kUser)), userFile);
+    EXPECT_EQ(ReadFile(t.registry.HiveFile(kMachine)), machineFile);
 
-TEST(SecuritySwitchTest, ReplacesAStringOfTheSameNameAndKeepsOtherSettings) {
-    TempRegistry t;
-    Modul_reg::SetRegValue(t.registry, reg::HKeyCurrentUser, kAccess, "Security",
-                           Variant::Bstr("3"), VbFalse, VbTrue);
-    Modul_reg::SetRegValue(t.registry, reg::HKeyCurrentUser, kAccess, "Andere", Variant::I4(9),
-                           VbFalse, VbTrue);
+    // A string of the same name is replaced; other settings stay.
+    Modul_reg::SetRegValue(t.registry, kUser, kAccess, "Security", Variant::Bstr("3"), VbFalse,
+                           VbTrue);
+    SetOne(t.registry, kUser, kAccess, "Andere");
     SwitchOffAccessSecurityWarning(t.registry);
-    const auto security = StoredValue(t, reg::HKeyCurrentUser, kAccess, "Security");
-    ASSERT_TRUE(security);
-    EXPECT_EQ(security->type, reg::RegDword);
-    EXPECT_EQ(security->data, kOne);
-    EXPECT_TRUE(StoredValue(t, reg::HKeyCurrentUser, kAccess, "Andere"));
+    user.insert(user.begin() + 1, access + ":Andere=4/" + kOne);
+    EXPECT_EQ(AllValues(t, kUser), user);
 }
 
 TEST(SecuritySwitchTest, AUserWithoutAdministratorRightsGetsThePerUserValuesOnly) {
@@ -78,15 +71,16 @@ TEST(SecuritySwitchTest, AUserWithoutAdministratorRightsGetsThePerUserValuesOnly
     std::filesystem::create_directories(t.dir.file("machine"));
     chmod(t.dir.file("machine").c_str(), 0555);
 
-    const auto results = RunUnprivileged([&] {
-        posix::FileRegistry registry(t.userFolder, t.machineFolder);
-        SwitchOffAccessSecurityWarning(registry);
-        return std::vector<std::int32_t>{static_cast<std::int32_t>(registry.OpenHandleCount())};
-    });
-    ASSERT_TRUE(results);
-    EXPECT_EQ(*results, std::vector<std::int32_t>{0});
-    EXPECT_EQ(AllValues(t, reg::HKeyCurrentUser).size(), 2u);
-    EXPECT_TRUE(StoredValue(t, reg::HKeyCurrentUser, kAccess + "\\Security", "level"));
+    const auto results = RunInChild(
+        [&] {
+            posix::FileRegistry registry(t.userFolder, t.machineFolder);
+            SwitchOffAccessSecurityWarning(registry);
+            return std::vector<std::int32_t>{static_cast<std::int32_t>(registry.OpenHandleCount())};
+        },
+        true);
+    EXPECT_EQ(results, std::vector<std::int32_t>{0});
+    EXPECT_EQ(AllValues(t, kUser).size(), 2u);
+    EXPECT_TRUE(StoredValue(t, kUser, kAccess + "\\Security", "level"));
     EXPECT_FALSE(FileExists(t.machineFolder));
 }
 

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/linux/posix/ini_profile.h"
-#include "tests/settings/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnu::posix {
@@ -85,15 +85,8 @@ TEST(IniFile, ConcurrentWritersLoseNoValue) {
     test::TempDir dir;
     const std::string path = dir.file("t.ini");
     constexpr int kKeys = 40;
-    int gate[2];
-    ASSERT_EQ(::pipe(gate), 0);
     auto writer = [&](const std::string& prefix) {
-        return test::StartChild([&, prefix] {
-            ::close(gate[1]);
-            char go;
-            if (::read(gate[0], &go, 1) != 0) {  // waits until the gate closes
-                return 3;
-            }
+        return [&, prefix] {
             IniProfile profile;
             for (int i = 0; i < kKeys; ++i) {
                 const std::string key = prefix + std::to_string(i);
@@ -102,14 +95,9 @@ TEST(IniFile, ConcurrentWritersLoseNoValue) {
                 }
             }
             return 0;
-        });
+        };
     };
-    const pid_t first = writer("A");
-    const pid_t second = writer("B");
-    ::close(gate[0]);
-    ::close(gate[1]);
-    EXPECT_EQ(test::WaitChild(first), 0);
-    EXPECT_EQ(test::WaitChild(second), 0);
+    EXPECT_EQ(test::RunTogether({writer("A"), writer("B")}), (std::vector<int>{0, 0}));
 
     const std::string content = ReadFile(path);
     for (const std::string prefix : {"A", "B"}) {

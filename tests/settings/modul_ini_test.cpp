@@ -7,7 +7,7 @@
 
 #include "platform/linux/posix/ini_profile.h"
 #include "ports/error.h"
-#include "tests/settings/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnu {

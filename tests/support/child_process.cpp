@@ -1,0 +1,111 @@
+#include "tests/support/child_process.h"
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <stdexcept>
+
+namespace tarnu::test {
+
+pid_t StartChild(const std::function<int()>& body, bool asNobody) {
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        if (asNobody && ::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(101);
+        }
+        int code = 102;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+    return pid;
+}
+
+int WaitChild(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            throw std::runtime_error("waitpid failed");
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::optional<std::vector<std::int32_t>> RunInChild(
+    const std::function<std::vector<std::int32_t>()>& body, bool asNobody) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return std::nullopt;
+    }
+    const pid_t pid = StartChild(
+        [&] {
+            // A handful of numbers: one write, well below what a pipe takes at once.
+            const std::vector<std::int32_t> results = body();
+            const auto size = static_cast<ssize_t>(results.size() * sizeof(std::int32_t));
+            return ::write(fds[1], results.data(), size) == size ? 0 : 103;
+        },
+        asNobody);
+    ::close(fds[1]);
+    std::vector<std::int32_t> results(1024);
+    const ssize_t size = ::read(fds[0], results.data(), results.size() * sizeof(std::int32_t));
+    ::close(fds[0]);
+    if (WaitChild(pid) != 0 || size < 0 || size % sizeof(std::int32_t) != 0) {
+        return std::nullopt;
+    }
+    results.resize(static_cast<std::size_t>(size) / sizeof(std::int32_t));
+    return results;
+}
+
+std::vector<int> RunTogether(const std::vector<std::function<int()>>& bodies) {
+    int gate[2];
+    if (::pipe(gate) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    std::vector<pid_t> pids;
+    for (const auto& body : bodies) {
+        pids.push_back(StartChild([&] {
+            ::close(gate[1]);
+            char go;
+            return ::read(gate[0], &go, 1) == 0 ? body() : 104;  // waits until the gate closes
+        }));
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    std::vector<int> codes;
+    for (pid_t pid : pids) {
+        codes.push_back(WaitChild(pid));
+    }
+    return codes;
+}
+
+CommandRun RunCommand(const std::string& command) {
+    CommandRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    std::size_t n = 0;
+    while (pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        run.out.append(buffer, n);
+    }
+    const int status = pipe ? ::pclose(pipe) : -1;
+    run.exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string ShellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+}  // namespace tarnu::test
