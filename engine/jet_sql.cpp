@@ -71,6 +71,25 @@ bool IsReservedWord(std::string_view word) {
     return false;
 }
 
+// Reads a delimited text from the opening character at open up to its closing character, a
+// doubled closing character standing for itself. Returns the position after the closing
+// character, or npos when the text is never closed.
+std::size_t ReadDelimited(std::string_view s, std::size_t open, char close, std::string& text) {
+    std::size_t j = open + 1;
+    while (j < s.size()) {
+        if (s[j] == close) {
+            if (j + 1 < s.size() && s[j + 1] == close) {
+                text += close;
+                j += 2;
+                continue;
+            }
+            return j + 1;
+        }
+        text += s[j++];
+    }
+    return std::string_view::npos;
+}
+
 std::vector<Token> Lex(std::string_view s) {
     std::vector<Token> out;
     std::size_t i = 0;
@@ -103,44 +122,16 @@ std::vector<Token> Lex(std::string_view s) {
             t.text = std::string(s.substr(i, j - i));
             i = j;
         } else if (c == '[') {
-            std::size_t j = i + 1;
-            bool closed = false;
-            while (j < s.size()) {
-                if (s[j] == ']') {
-                    if (j + 1 < s.size() && s[j + 1] == ']') {
-                        t.text += ']';
-                        j += 2;
-                        continue;
-                    }
-                    closed = true;
-                    ++j;
-                    break;
-                }
-                t.text += s[j++];
-            }
-            if (!closed) {
+            const std::size_t j = ReadDelimited(s, i, ']', t.text);
+            if (j == std::string::npos) {
                 invalid(i);
                 return out;
             }
             t.kind = Tok::Bracket;
             i = j;
         } else if (c == '\'' || c == '"') {
-            std::size_t j = i + 1;
-            bool closed = false;
-            while (j < s.size()) {
-                if (s[j] == c) {
-                    if (j + 1 < s.size() && s[j + 1] == c) {
-                        t.text += c;
-                        j += 2;
-                        continue;
-                    }
-                    closed = true;
-                    ++j;
-                    break;
-                }
-                t.text += s[j++];
-            }
-            if (!closed) {
+            const std::size_t j = ReadDelimited(s, i, c, t.text);
+            if (j == std::string::npos) {
                 invalid(i);
                 return out;
             }
