@@ -333,6 +333,14 @@ reg::LONG FileRegistry::LoadHive(reg::HKEY hive, HiveKey& root) const {
     return h ? ReadHiveFile(h->file, root) : reg::ErrorInvalidHandle;
 }
 
+reg::LONG FileRegistry::Resolve(reg::HKEY hKey, const std::string& subKey, Base& base,
+                                std::vector<std::string>& names) const {
+    if (const reg::LONG status = Resolve(hKey, base); status != reg::ErrorSuccess) {
+        return status;
+    }
+    return SplitKeyPath(subKey, names);
+}
+
 reg::LONG FileRegistry::Resolve(reg::HKEY hKey, Base& base) const {
     if (IsPredefined(hKey)) {
         base = Base{hKey, {}, reg::KeyAllAccess, true};
@@ -420,10 +428,7 @@ reg::LONG FileRegistry::RegOpenKeyExA(reg::HKEY hKey, const std::string& subKey,
     }
     Base base;
     std::vector<std::string> names;
-    if (const reg::LONG status = Resolve(hKey, base); status != reg::ErrorSuccess) {
-        return status;
-    }
-    if (const reg::LONG status = SplitKeyPath(subKey, names); status != reg::ErrorSuccess) {
+    if (const reg::LONG status = Resolve(hKey, subKey, base, names); status != reg::ErrorSuccess) {
         return status;
     }
     if (base.predefined && names.empty()) {
@@ -458,10 +463,7 @@ reg::LONG FileRegistry::RegCreateKeyExA(reg::HKEY hKey, const std::string& subKe
     }
     Base base;
     std::vector<std::string> names;
-    if (const reg::LONG status = Resolve(hKey, base); status != reg::ErrorSuccess) {
-        return status;
-    }
-    if (const reg::LONG status = SplitKeyPath(subKey, names); status != reg::ErrorSuccess) {
+    if (const reg::LONG status = Resolve(hKey, subKey, base, names); status != reg::ErrorSuccess) {
         return status;
     }
     const std::size_t baseDepth = base.names.size();

@@ -74,6 +74,9 @@ class FileRegistry : public reg::RegistryApi {
 
     const Hive* HiveOf(reg::HKEY hive) const;
     reg::LONG Resolve(reg::HKEY hKey, Base& base) const;
+    // The base of hKey and the names of subKey below it.
+    reg::LONG Resolve(reg::HKEY hKey, const std::string& subKey, Base& base,
+                      std::vector<std::string>& names) const;
     reg::DWORD GrantedAccess(const Hive& hive, reg::DWORD samDesired) const;
     reg::HKEY AddHandle(reg::HKEY root, std::vector<std::string> names, reg::DWORD access);
     // Applies one change to the hive on disk under the writers' lock. `change` reports whether
