@@ -26,6 +26,7 @@ class Application {
     Application& operator=(const Application&) = delete;
 
     ui::UiPlatform& Ui() { return ui_; }
+    ui::MessageBoxes& Boxes() { return boxes_; }
     const ui::AppObject& App() { return ui_.App(); }
 
     // An empty title gives the application title.

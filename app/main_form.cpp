@@ -13,7 +13,7 @@ ui::WindowDescription MainForm::Describe() {
     w.frame = ui::FrameStyle::FixedDialog;
     w.showInTaskbar = false;
     w.centred = true;
-    w.backColor = 0xFFFFFF;
+    w.backColor = 0xFFFFFFu;
     w.icon = "icon.png";
     using K = ui::ControlKind;
     w.controls = {

@@ -4,9 +4,14 @@
 #include "app/main_form.h"
 #include "dbmaint/compaction_run.h"
 #include "dbmaint/engine_holder.h"
+#include "ports/commdlg.h"
 #include "ports/files.h"
+#include "ports/profile.h"
 #include "ports/registry.h"
+#include "ports/shellcopy.h"
 #include "ports/ui.h"
+#include "settings/modul_ini.h"
+#include "update/workstation_update.h"
 
 namespace tarnu::app {
 
@@ -17,6 +22,9 @@ struct Ports {
     FileServices& files;
     dbmaint::EngineHolder::Factory makeEngine;
     reg::RegistryApi& registry;
+    ProfileApi& profile;
+    commdlg::CommonDialogs& dialogs;
+    ShellApi& shell;
 };
 
 // The whole program: the application runtime, its windows and the actions behind the buttons.
@@ -28,6 +36,7 @@ class SystemTool {
 
     Application& App() { return app_; }
     MainForm& Form1() { return form1_; }
+    update::Workstationupdate& UpdateWindow() { return update_; }
 
   private:
     MainFormActions Actions();
@@ -36,6 +45,8 @@ class SystemTool {
     Application app_;
     dbmaint::EngineHolder engine_;
     dbmaint::CompactionRun compaction_;
+    Modul_ini settings_;
+    update::Workstationupdate update_;
     MainForm form1_;
 };
 

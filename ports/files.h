@@ -53,4 +53,8 @@ class FileServices {
 // The separator the platform puts between the parts of a path.
 char PathSeparator();
 
+// The folder a workstation's program files are copied to unless the settings file names another:
+// where Tarnu is installed on this platform. No trailing separator.
+std::string DefaultTargetFolder();
+
 }  // namespace tarnu

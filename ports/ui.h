@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,8 +60,8 @@ struct WindowDescription {
     FrameStyle frame = FrameStyle::FixedDialog;
     bool showInTaskbar = true;
     bool centred = true;
-    std::uint32_t backColor = 0xFFFFFF;  // 0xRRGGBB
-    std::string icon;                    // resource name of the window icon
+    std::optional<std::uint32_t> backColor;  // 0xRRGGBB; none: the system's colour for dialogs
+    std::string icon;                        // resource name of the window icon
     std::vector<ControlDescription> controls;
 };
 

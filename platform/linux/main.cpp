@@ -6,8 +6,24 @@
 #include "app/system_tool.h"
 #include "engine/engine.h"
 #include "platform/linux/posix/file_registry.h"
+#include "platform/linux/posix/ini_profile.h"
 #include "platform/linux/posix/posix_files.h"
+#include "platform/linux/qt/qt_common_dialogs.h"
 #include "platform/linux/qt/qt_ui.h"
+#include "ports/error.h"
+
+namespace {
+
+// Until the copy service is wired in, a copy cannot be started; the copy command then reports
+// no success.
+class NoShell : public tarnu::ShellApi {
+  public:
+    int SHFileOperationA(tarnu::SHFILEOPSTRUCTA&) override {
+        throw tarnu::Error(tarnu::err::InternalError);
+    }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
@@ -16,7 +32,10 @@ int main(int argc, char** argv) {
     tarnu::qt::QtMessageBoxes boxes;
     tarnu::posix::PosixFileServices files;
     auto registry = tarnu::posix::FileRegistry::FromEnvironment();
-    tarnu::app::SystemTool tool(
-        {ui, boxes, files, [] { return tarnu::engine::MakeEngine(); }, registry});
+    tarnu::posix::IniProfile profile;
+    tarnu::qt::QtCommonDialogs dialogs;
+    NoShell shell;
+    tarnu::app::SystemTool tool({ui, boxes, files, [] { return tarnu::engine::MakeEngine(); },
+                                 registry, profile, dialogs, shell});
     return tool.Run();
 }

@@ -6,15 +6,22 @@
 #include "app/system_tool.h"
 #include "engine/engine.h"
 #include "platform/linux/posix/file_registry.h"
+#include "platform/linux/posix/ini_profile.h"
 #include "platform/linux/posix/posix_files.h"
 #include "platform/linux/posix/regedit_export.h"
 #include "tests/dbmaint/dbmaint_support.h"
 #include "tests/support/qt/qt_test_util.h"
 #include "tests/support/recording_message_boxes.h"
+#include "tests/support/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarnu::test {
 namespace {
+
+class NoCopy : public ShellApi {
+  public:
+    int SHFileOperationA(SHFILEOPSTRUCTA&) override { return 0x402; }
+};
 
 // The whole program wired as it starts, on real files, engine, registry and Qt widgets.
 class SystemTool : public ::testing::Test {
@@ -41,7 +48,11 @@ class SystemTool : public ::testing::Test {
     RecordingMessageBoxes boxes;
     posix::PosixFileServices files;
     posix::FileRegistry registry{config.file("user"), config.file("machine")};
-    app::SystemTool tool{{ui, boxes, files, [] { return engine::MakeEngine(); }, registry}};
+    posix::IniProfile profile;
+    ScriptedDialogs dialogs;
+    NoCopy shell;
+    app::SystemTool tool{
+        {ui, boxes, files, [] { return engine::MakeEngine(); }, registry, profile, dialogs, shell}};
 };
 
 TEST_F(SystemTool, FirstButtonCompactsTheProgramFolder) {
@@ -67,11 +78,12 @@ TEST_F(SystemTool, ThirdButtonWritesTheThreeValuesSilently) {
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
-TEST_F(SystemTool, SecondButtonDoesNothingYet) {
+TEST_F(SystemTool, SecondButtonOpensTheUpdateWindowWithThePlatformsDefaultTarget) {
     Click("pb_Workstationupdate");
     EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_TRUE(ui.quits.empty());
-    EXPECT_EQ(tool.App().LoadedWindows(), 1);
+    EXPECT_EQ(tool.App().LoadedWindows(), 2);
+    ASSERT_NE(VisibleWindow("Workstationupdate"), nullptr);
+    EXPECT_EQ(tool.UpdateWindow().Text("Ziel"), "/opt/tarnu");
 }
 
 }  // namespace

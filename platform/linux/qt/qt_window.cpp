@@ -81,10 +81,12 @@ FormWidget::FormWidget(const ui::WindowDescription& desc, ui::WindowEvents& even
     setWindowFlags(flags);
     setFixedSize(TwipsToPixels(desc.clientWidth), TwipsToPixels(desc.clientHeight));
 
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor::fromRgb(desc.backColor));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    if (desc.backColor) {
+        QPalette pal = palette();
+        pal.setColor(QPalette::Window, QColor::fromRgb(*desc.backColor));
+        setPalette(pal);
+        setAutoFillBackground(true);
+    }
     if (!desc.icon.empty()) {
         setWindowIcon(QIcon(ResourcePath(desc.icon)));
     }

@@ -1,9 +1,0 @@
-#include "ports/files.h"
-
-namespace tarnu {
-
-char PathSeparator() {
-    return '/';
-}
-
-}  // namespace tarnu

@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/main_form.h"
+#include "platform/linux/posix/ini_profile.h"
+#include "settings/modul_ini.h"
+#include "tests/support/qt/qt_test_util.h"
+#include "tests/support/recording_message_boxes.h"
+#include "tests/support/scripted_dialogs.h"
+#include "tests/support/temp_dir.h"
+#include "update/workstation_update.h"
+
+namespace tarnu::test {
+namespace {
+
+using namespace std::string_literals;
+
+// Keeps the requests and answers as told; the real copy is tested on its own.
+class FakeShell : public ShellApi {
+  public:
+    int SHFileOperationA(SHFILEOPSTRUCTA& request) override {
+        requests.push_back(request);
+        if (fail) {
+            throw Error(err::InternalError);
+        }
+        request.fAnyOperationsAborted = aborted;
+        return status;
+    }
+    std::vector<SHFILEOPSTRUCTA> requests;
+    int status = 0;
+    bool aborted = false;
+    bool fail = false;
+};
+
+// The update window and the main window that opens it, on a real settings file and real
+// widgets; only the folder dialog and the shell are scripted.
+class UpdateWindow : public ::testing::Test {
+  protected:
+    UpdateWindow() { form1.Show(); }
+    ~UpdateWindow() override {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    std::string IniFile() const { return dir.file("tarnu-system-tool.ini"); }
+    void Open() {
+        VisibleWindow("Form1")->findChild<QAbstractButton*>("pb_Workstationupdate")->click();
+    }
+    QWidget* Window() { return VisibleWindow("Workstationupdate"); }
+    template <typename T = QWidget>
+    T* Control(const char* name) {
+        QWidget* w = Window();
+        return w ? w->findChild<T*>(QLatin1String(name)) : nullptr;
+    }
+    void Click(const char* button) { Control<QAbstractButton>(button)->click(); }
+    std::string Box(const char* name) { return Control<QLineEdit>(name)->text().toStdString(); }
+    void Type(const char* name, const std::string& text) {
+        Control<QLineEdit>(name)->setText(QString::fromStdString(text));
+    }
+
+    TempDir dir;
+    RecordingQtUi ui{ui::AppObject{dir.path(), "tarnu-system-tool", "TARNU-System-Tool"}};
+    RecordingMessageBoxes boxes;
+    app::Application app{ui, boxes};
+    posix::IniProfile profile;
+    Modul_ini settings{profile, [this] { return ui.App(); }};
+    ScriptedDialogs dialogs;
+    FakeShell shell;
+    update::Workstationupdate update{app,
+                                     {settings, dialogs, [] { return "/"s; }, shell, "/opt/tarnu"}};
+    app::MainForm form1{app, app::MainFormActions{{}, [this] { update.Show(); }, {}}};
+};
+
+TEST_F(UpdateWindow, IsASmallFixedToolWindowLaidOutInTwips) {
+    Open();
+    QWidget* w = Window();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->windowTitle(), "Workstationupdate");
+    EXPECT_EQ(w->size(), QSize(417, 97));
+    EXPECT_EQ(w->minimumSize(), w->maximumSize());
+    const auto flags = w->windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+
+    struct Expected {
+        const char* name;
+        QRect geometry;
+        const char* caption;
+    };
+    for (const Expected& e : std::vector<Expected>{
+             {"Label1", QRect(8, 8, 81, 17), "Quellverzeichnis"},
+             {"Quelle", QRect(96, 8, 289, 17), nullptr},
+             {"pb_quelle", QRect(392, 8, 17, 17), "..."},
+             {"Label2", QRect(8, 32, 97, 17), "Zielverzeichnis"},
+             {"Ziel", QRect(96, 32, 289, 17), nullptr},
+             {"pb_Ziel", QRect(392, 32, 17, 17), "..."},
+             {"status", QRect(8, 64, 217, 17), ""},
+             {"kopieren", QRect(232, 64, 105, 25), "Dateien kopieren"},
+             {"ende", QRect(344, 64, 65, 25), "ende"},
+         }) {
+        QWidget* c = Control(e.name);
+        ASSERT_NE(c, nullptr) << e.name;
+        EXPECT_EQ(c->geometry(), e.geometry) << e.name;
+        if (auto* b = qobject_cast<QAbstractButton*>(c)) {
+            EXPECT_EQ(b->text().toStdString(), e.caption);
+        } else if (auto* l = qobject_cast<QLabel*>(c)) {
+            EXPECT_EQ(l->text().toStdString(), e.caption);
+        }
+    }
+
+    // Labels take no focus; the others follow their tab indices, starting in the source box.
+    EXPECT_EQ(w->focusWidget(), Control("Quelle"));
+    std::vector<std::string> order;
+    QWidget* c = Control("Quelle");
+    for (int i = 0; i < 6; ++i) {
+        order.push_back(c->objectName().toStdString());
+        do {
+            c = c->nextInFocusChain();
+        } while (!(c->focusPolicy() & Qt::TabFocus));
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"Quelle", "Ziel", "pb_quelle", "pb_Ziel", "kopieren",
+                                               "ende"}));
+}
+
+TEST_F(UpdateWindow, LoadsTheFoldersFromTheSettingsFileOrTheirDefaults) {
+    struct Case {
+        std::optional<std::string> file;  // none: no settings file
+        const char* quelle;
+        const char* ziel;
+    };
+    for (const Case& c : std::vector<Case>{
+             {std::nullopt, "", "/opt/tarnu"},
+             {"[Andere]\nZiel=/srv/x\n", "", "/opt/tarnu"},
+             {"[Pfade]\nQuelle=/srv/quelle\nZiel=/srv/ziel/\n", "/srv/quelle", "/srv/ziel/"},
+             // A key with an empty value is a value: the default is only for a missing key.
+             {"[Pfade]\nZiel=\n", "", ""},
+         }) {
+        ::unlink(IniFile().c_str());
+        if (c.file) {
+            WriteFile(IniFile(), *c.file);
+        }
+        Open();
+        EXPECT_EQ(Box("Quelle"), c.quelle) << c.file.value_or("no file");
+        EXPECT_EQ(Box("Ziel"), c.ziel) << c.file.value_or("no file");
+        Click("ende");
+        EXPECT_EQ(Window(), nullptr);
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(UpdateWindow, ClosingSavesBothBoxesExactlyAsTheyStand) {
+    Open();
+    Type("Quelle", "  /srv/mit Leerzeichen  ");
+    Type("Ziel", "");
+    Window()->close();  // the close box
+    EXPECT_FALSE(update.IsLoaded());
+    const std::string saved = ReadFile(IniFile());
+    EXPECT_NE(saved.find("Quelle=  /srv/mit Leerzeichen  \r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Ziel=\r\n"), std::string::npos) << saved;
+    EXPECT_LT(saved.find("Quelle="), saved.find("Ziel=")) << "the source is written first";
+
+    Open();
+    EXPECT_EQ(Box("Ziel"), "") << "an empty target saved at the close must come back empty";
+}
+
+TEST_F(UpdateWindow, ASecondClickOnlyBringsTheOpenWindowToTheFront) {
+    WriteFile(IniFile(), "[Pfade]\nQuelle=/srv/alt\n");
+    Open();
+    Type("Quelle", "/srv/ungespeichert");
+    WriteFile(IniFile(), "[Pfade]\nQuelle=/srv/anders\n");
+    Open();
+    EXPECT_EQ(CountVisibleWindows("Workstationupdate"), 1);
+    EXPECT_EQ(Box("Quelle"), "/srv/ungespeichert") << "an open window must not load again";
+
+    Click("ende");
+    Open();
+    EXPECT_EQ(Box("Quelle"), "/srv/ungespeichert") << "what was closed comes back";
+}
+
+TEST_F(UpdateWindow, TheProgramRunsOnWithTheUpdateWindowAfterTheMainWindowCloses) {
+    Open();
+    Type("Ziel", "/srv/ziel/");
+    VisibleWindow("Form1")->close();
+    EXPECT_TRUE(ui.quits.empty());
+    ASSERT_NE(Window(), nullptr);
+
+    Window()->close();
+    EXPECT_EQ(ui.quits, std::vector<int>{0});
+    EXPECT_NE(ReadFile(IniFile()).find("Ziel=/srv/ziel/"), std::string::npos)
+        << "the closing steps run also as the last window goes";
+}
+
+TEST_F(UpdateWindow, ASettingsFileThatCannotBeWrittenEndsTheProgramAtTheClose) {
+    Open();
+    ASSERT_EQ(::mkdir(IniFile().c_str(), 0755), 0);  // not a file, so no write can succeed
+    Click("ende");
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text,
+              "Laufzeitfehler '5':\n\nUngültiger Prozeduraufruf oder ungültiges Argument");
+    EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
+    EXPECT_EQ(boxes.boxes[0].title, "TARNU-System-Tool");
+    EXPECT_EQ(ui.quits, std::vector<int>{1});
+}
+
+TEST_F(UpdateWindow, PickersPutTheChosenFolderInTheBoxAndKeepItOnCancel) {
+    struct Case {
+        const char* button;
+        std::optional<std::string> chosen;  // none: the dialog is cancelled
+        const char* box;
+        const char* expected;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"pb_quelle", "/srv/neu", "Quelle", "/srv/neu"},
+             {"pb_Ziel", "/srv/neu", "Ziel", "/srv/neu/"},
+             {"pb_Ziel", "/", "Ziel", "/"},
+             {"pb_Ziel", "/srv/schon/", "Ziel", "/srv/schon/"},
+             {"pb_quelle", std::nullopt, "Quelle", "/srv/vorher"},
+             {"pb_Ziel", std::nullopt, "Ziel", "/srv/vorher"},
+         }) {
+        WriteFile(IniFile(), "[Pfade]\nQuelle=/srv/vorher\nZiel=/srv/vorher\n");
+        Open();
+        dialogs.browsed.clear();
+        dialogs.folder.reset();
+        if (c.chosen) {
+            dialogs.folder = commdlg::ITEMIDLIST{*c.chosen};
+        }
+        Click(c.button);
+        EXPECT_EQ(Box(c.box), c.expected) << c.button << " " << c.chosen.value_or("cancel");
+        ASSERT_EQ(dialogs.browsed.size(), 1u);
+        EXPECT_EQ(dialogs.browsed[0].hwndOwner, 0) << "the dialog has no owner window";
+        EXPECT_EQ(dialogs.browsed[0].lpszTitle, "");
+        Click("ende");
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(UpdateWindow, CopyTrimsSpacesAndConfirmsOnlyACompleteSuccess) {
+    struct Case {
+        const char* quelle;
+        const char* ziel;
+        int status;
+        bool aborted;
+        bool fail;
+        std::string from;
+        std::string to;
+        bool success;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"  /srv/quelle/*  ", " /opt/tarnu/ ", 0, false, false, "/srv/quelle/*\0\0"s,
+              "/opt/tarnu/\0\0"s, true},
+             {"\t/srv/q ", "/ziel", 0, false, false, "\t/srv/q\0\0"s, "/ziel\0\0"s, true},
+             {"", "", 0x402, false, false, "\0\0"s, "\0\0"s, false},
+             {"/a", "/b", 0, true, false, "/a\0\0"s, "/b\0\0"s, false},
+             {"/a", "/b", 0x4C7, true, false, "/a\0\0"s, "/b\0\0"s, false},
+             {"/a", "/b", 0, false, true, "/a\0\0"s, "/b\0\0"s, false},
+         }) {
+        Open();
+        Type("Quelle", c.quelle);
+        Type("Ziel", c.ziel);
+        shell.requests.clear();
+        boxes.boxes.clear();
+        shell.status = c.status;
+        shell.aborted = c.aborted;
+        shell.fail = c.fail;
+        Click("kopieren");
+
+        ASSERT_EQ(shell.requests.size(), 1u);
+        const SHFILEOPSTRUCTA& r = shell.requests[0];
+        EXPECT_EQ(r.hwnd, 0);
+        EXPECT_EQ(r.wFunc, FO_COPY);
+        EXPECT_EQ(r.fFlags, 0x0250);
+        EXPECT_EQ(r.pFrom, c.from);
+        EXPECT_EQ(r.pTo, c.to);
+        EXPECT_EQ(r.hNameMappings, 0);
+        EXPECT_EQ(r.lpszProgressTitle, nullptr);
+        if (c.success) {
+            ASSERT_EQ(boxes.boxes.size(), 1u) << c.quelle;
+            EXPECT_EQ(boxes.boxes[0].text, "Dateien wurden erfolgreich kopiert!");
+            EXPECT_EQ(boxes.boxes[0].style, ui::vbInformation);
+            EXPECT_EQ(boxes.boxes[0].title, "TARNU-System-Tool");
+        } else {
+            EXPECT_TRUE(boxes.boxes.empty()) << c.quelle << " status " << c.status;
+        }
+        EXPECT_EQ(Box("Quelle"), c.quelle) << "the boxes keep their spaces";
+        EXPECT_FALSE(FileExists(IniFile())) << "the copy itself saves nothing";
+        Window()->close();
+        ::unlink(IniFile().c_str());
+    }
+}
+
+}  // namespace
+}  // namespace tarnu::test
