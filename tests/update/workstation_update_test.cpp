@@ -114,6 +114,9 @@ TEST_F(UpdateWindow, IsASmallFixedToolWindowLaidOutInTwips) {
             EXPECT_EQ(b->text().toStdString(), e.caption);
         } else if (auto* l = qobject_cast<QLabel*>(c)) {
             EXPECT_EQ(l->text().toStdString(), e.caption);
+            const QRect need = QFontMetrics(l->font()).boundingRect(
+                l->rect(), int(l->alignment()) | Qt::TextWordWrap, l->text());
+            EXPECT_TRUE(l->rect().contains(need)) << e.name << " must show its whole caption";
         }
     }
 

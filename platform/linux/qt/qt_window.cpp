@@ -25,8 +25,23 @@ QString ResourcePath(const std::string& name) {
 
 constexpr int kCaptionFlags = Qt::AlignCenter | Qt::TextWordWrap;
 constexpr int kSmallestCaptionPixels = 6;
+constexpr Qt::Alignment kLabelFlags = Qt::AlignLeft | Qt::AlignVCenter;
 
 }  // namespace
+
+QFont FittingFont(const QFont& base, const QRect& room, int flags, const QString& text) {
+    QFont f = base;
+    int pixels = QFontInfo(f).pixelSize();
+    for (; pixels > kSmallestCaptionPixels; --pixels) {
+        f.setPixelSize(pixels);
+        const QRect need = QFontMetrics(f).boundingRect(room, flags, text);
+        if (need.width() <= room.width() && need.height() <= room.height()) {
+            break;
+        }
+    }
+    f.setPixelSize(pixels);
+    return f;
+}
 
 int TwipsToPixels(int twips) {
     return (twips + ui::TwipsPerPixel / 2) / ui::TwipsPerPixel;
@@ -41,18 +56,7 @@ QRect WrapButton::CaptionRect() const {
 }
 
 QFont WrapButton::CaptionFont() const {
-    QFont f = font();
-    const QRect room = CaptionRect();
-    int pixels = QFontInfo(f).pixelSize();
-    for (; pixels > kSmallestCaptionPixels; --pixels) {
-        f.setPixelSize(pixels);
-        const QRect need = QFontMetrics(f).boundingRect(room, kCaptionFlags, text());
-        if (need.width() <= room.width() && need.height() <= room.height()) {
-            break;
-        }
-    }
-    f.setPixelSize(pixels);
-    return f;
+    return FittingFont(font(), CaptionRect(), kCaptionFlags, text());
 }
 
 void WrapButton::paintEvent(QPaintEvent*) {
@@ -65,6 +69,15 @@ void WrapButton::paintEvent(QPaintEvent*) {
     painter.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
     painter.drawText(CaptionRect(), kCaptionFlags, text());
+}
+
+FitLabel::FitLabel(const QString& caption, QWidget* parent) : QLabel(caption, parent) {
+    setAlignment(kLabelFlags);
+    setWordWrap(true);
+}
+
+void FitLabel::Fit() {
+    setFont(FittingFont(font(), rect(), kLabelFlags | Qt::TextWordWrap, text()));
 }
 
 FormWidget::FormWidget(const ui::WindowDescription& desc, ui::WindowEvents& events)
@@ -109,8 +122,7 @@ FormWidget::FormWidget(const ui::WindowDescription& desc, ui::WindowEvents& even
                 break;
             }
             case ui::ControlKind::Label: {
-                auto* l = new QLabel(Q(c.caption), this);
-                w = l;
+                w = new FitLabel(Q(c.caption), this);
                 break;
             }
             case ui::ControlKind::PictureBox: {
@@ -136,6 +148,20 @@ FormWidget::FormWidget(const ui::WindowDescription& desc, ui::WindowEvents& even
         controls_[c.name] = w;
         byTab.push_back(&c);
     }
+    // The labels of a window share one font, the largest in which every caption fits.
+    QFont labelFont = font();
+    const auto labels = findChildren<FitLabel*>();
+    for (FitLabel* l : labels) {
+        const QFont fits =
+            FittingFont(font(), l->rect(), kLabelFlags | Qt::TextWordWrap, l->text());
+        if (fits.pixelSize() < QFontInfo(labelFont).pixelSize()) {
+            labelFont = fits;
+        }
+    }
+    for (FitLabel* l : labels) {
+        l->setFont(labelFont);
+    }
+
     std::stable_sort(byTab.begin(), byTab.end(),
                      [](auto* a, auto* b) { return a->tabIndex < b->tabIndex; });
     for (size_t i = 1; i < byTab.size(); ++i) {
@@ -217,6 +243,9 @@ void QtWindow::SetText(const std::string& control, const std::string& text) {
     QWidget* w = Find(control);
     if (auto* e = qobject_cast<QLineEdit*>(w)) {
         e->setText(Q(text));
+    } else if (auto* l = qobject_cast<FitLabel*>(w)) {
+        l->setText(Q(text));
+        l->Fit();
     } else if (auto* l = qobject_cast<QLabel*>(w)) {
         l->setText(Q(text));
     } else if (auto* b = qobject_cast<QPushButton*>(w)) {

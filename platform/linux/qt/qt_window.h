@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLabel>
 #include <QPushButton>
 #include <QWidget>
 #include <map>
@@ -22,6 +23,16 @@ class WrapButton : public QPushButton {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+};
+
+// A label whose font shrinks until its whole caption fits, wrapped at word boundaries where it
+// must be, so that a caption is never cut off in the small boxes of a described window.
+class FitLabel : public QLabel {
+    Q_OBJECT
+  public:
+    FitLabel(const QString& caption, QWidget* parent);
+    // Makes the font smaller where the current caption needs it.
+    void Fit();
 };
 
 // The top-level widget of a described window; a click of its close box goes to the owner.
@@ -59,6 +70,9 @@ class QtWindow : public ui::NativeWindow {
     bool shownOnce_ = false;
     std::string firstFocus_;
 };
+
+// The largest font, no larger than base, in which text laid out with flags fits into room.
+QFont FittingFont(const QFont& base, const QRect& room, int flags, const QString& text);
 
 // Converts twips to pixels at the system's 15 twips per pixel.
 int TwipsToPixels(int twips);
