@@ -4,21 +4,24 @@
 
 namespace tarnu {
 
-void SwitchOffAccessSecurityWarning(reg::RegistryApi& registry) {
-    using Modul_reg::SetRegValue;
+std::vector<RegistryWrite> SwitchOffAccessSecurityWarning(reg::RegistryApi& registry) {
     const std::string access = "Software\\Microsoft\\Office\\11.0\\Access";
     const std::string engines = "Software\\Microsoft\\Jet\\4.0\\Engines";
-
-    // Results are deliberately ignored: a machine-wide write refused to a normal user must not
-    // keep the per-user ones from happening.
-    SetRegValue(registry, reg::HKeyCurrentUser, access, "Security", Variant::I2(1), VbTrue, VbTrue);
-    SetRegValue(registry, reg::HKeyLocalMachine, engines, "SandboxMode", Variant::I2(2), VbTrue,
-                VbTrue);
-    SetRegValue(registry, reg::HKeyCurrentUser, access + "\\Security", "level", Variant::I2(1),
-                VbTrue, VbTrue);
+    std::vector<RegistryWrite> writes;
+    const auto set = [&](reg::HKEY hive, const std::string& key, const std::string& name,
+                         std::int16_t value) {
+        const char* root =
+            hive == reg::HKeyCurrentUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\";
+        writes.push_back(
+            {root + key + "\\" + name, Modul_reg::SetRegValue(registry, hive, key, name,
+                                                              Variant::I2(value), VbTrue, VbTrue)});
+    };
+    set(reg::HKeyCurrentUser, access, "Security", 1);
+    set(reg::HKeyLocalMachine, engines, "SandboxMode", 2);
+    set(reg::HKeyCurrentUser, access + "\\Security", "level", 1);
     // The sandbox mode once more, as the switch has always written it; it changes nothing.
-    SetRegValue(registry, reg::HKeyLocalMachine, engines, "SandboxMode", Variant::I2(2), VbTrue,
-                VbTrue);
+    set(reg::HKeyLocalMachine, engines, "SandboxMode", 2);
+    return writes;
 }
 
 }  // namespace tarnu

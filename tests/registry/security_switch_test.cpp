@@ -38,7 +38,17 @@ const std::string kTwo = Bytes({2, 0, 0, 0});
 
 TEST(SecuritySwitchTest, StoresExactlyThreeValuesAndRepeatsToTheSameState) {
     TempRegistry t;
-    SwitchOffAccessSecurityWarning(t.registry);
+    std::vector<std::string> written;
+    for (const RegistryWrite& w : SwitchOffAccessSecurityWarning(t.registry)) {
+        EXPECT_EQ(w.status, reg::ErrorSuccess) << w.value;
+        written.push_back(w.value);
+    }
+    EXPECT_EQ(written,
+              (std::vector<std::string>{
+                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\11.0\\Access\\Security",
+                  "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Jet\\4.0\\Engines\\SandboxMode",
+                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\11.0\\Access\\Security\\level",
+                  "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Jet\\4.0\\Engines\\SandboxMode"}));
 
     const std::string access = "\\" + kAccess;
     std::vector<std::string> user = {access + ":Security=4/" + kOne,
@@ -74,11 +84,18 @@ TEST(SecuritySwitchTest, AUserWithoutAdministratorRightsGetsThePerUserValuesOnly
     const auto results = RunInChild(
         [&] {
             posix::FileRegistry registry(t.userFolder, t.machineFolder);
-            SwitchOffAccessSecurityWarning(registry);
-            return std::vector<std::int32_t>{static_cast<std::int32_t>(registry.OpenHandleCount())};
+            std::vector<std::int32_t> out;
+            for (const RegistryWrite& w : SwitchOffAccessSecurityWarning(registry)) {
+                out.push_back(w.status);
+            }
+            out.push_back(static_cast<std::int32_t>(registry.OpenHandleCount()));
+            return out;
         },
         true);
-    EXPECT_EQ(results, std::vector<std::int32_t>{0});
+    // The statuses are what an unattended run reports: the machine's key could not be made, so
+    // it could not be opened for the write.
+    EXPECT_EQ(results,
+              (std::vector<std::int32_t>{0, reg::ErrorFileNotFound, 0, reg::ErrorFileNotFound, 0}));
     EXPECT_EQ(AllValues(t, kUser).size(), 2u);
     EXPECT_TRUE(StoredValue(t, kUser, kAccess + "\\Security", "level"));
     EXPECT_FALSE(FileExists(t.machineFolder));
