@@ -45,6 +45,10 @@ constexpr LONG ErrorRegistryCorrupt = 1015;
 constexpr LONG ErrorRegistryIoFailed = 1016;
 // The key of the handle was removed from the hive by someone else after it was opened.
 constexpr LONG ErrorKeyDeleted = 1018;
+// The change would make the hive larger than a hive may be; nothing was changed.
+constexpr LONG ErrorNoSystemResources = 1450;
+// Another process kept the hive locked for longer than a writer waits.
+constexpr LONG ErrorTimeout = 1460;
 
 constexpr DWORD RegNone = 0;
 constexpr DWORD RegSz = 1;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <utility>
 #include <vector>
 
@@ -10,6 +9,15 @@
 #include "ports/files.h"
 
 namespace tarnu {
+
+namespace {
+
+// The largest buffer a read asks with. No settings file the tool writes holds a longer value,
+// and a profile function that kept filling every buffer must not make the module ask for ever
+// more memory.
+constexpr std::uint32_t kMaxBuffer = std::uint32_t{1} << 20;
+
+}  // namespace
 
 Modul_ini::Modul_ini(ProfileApi& profile, AppProvider app)
     : profile_(profile), app_(std::move(app)) {}
@@ -41,17 +49,18 @@ std::string Modul_ini::ReadIniValue(const std::string& section, const std::strin
     const std::string& file = FileFor(fileName);
     // The first attempt has the classic 255 places; a folder path can be longer, and the
     // window writes back what it read, so a cut value would be lost for good. While the
-    // profile function fills the buffer to the brim there may be more: ask again with more room.
+    // profile function fills the buffer to the brim there may be more: ask again with more
+    // room, up to kMaxBuffer, beyond which a value is cut as the profile function cuts it.
     std::uint32_t size = 255;
     std::vector<char> buffer(size + 1);
     for (;;) {
         std::uint32_t count = profile_.GetPrivateProfileStringA(section, key, defaultValue,
                                                                 buffer.data(), size, file);
         count = std::min(count, size - 1);
-        if (count < size - 1 || size > std::numeric_limits<std::uint32_t>::max() / 2) {
+        if (count < size - 1 || size == kMaxBuffer) {
             return std::string(buffer.data(), count);
         }
-        size *= 2;
+        size = std::min(size * 2, kMaxBuffer);
         buffer.assign(static_cast<std::size_t>(size) + 1, '\0');
     }
 }

@@ -38,7 +38,8 @@ class SystemTool : public ::testing::Test {
     std::string Export(reg::HKEY hive) {
         posix::HiveKey root;
         EXPECT_EQ(registry.LoadHive(hive, root), 0);
-        return posix::ExportRegedit4(root, "");
+        posix::UnfitName unfit;
+        return posix::ExportRegedit4(root, "", unfit).value_or("");
     }
 
     TempDir dir;

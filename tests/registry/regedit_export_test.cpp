@@ -1,6 +1,10 @@
 #include "platform/linux/posix/regedit_export.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "registry/security_switch.h"
 #include "tests/registry/registry_test_util.h"
@@ -44,6 +48,7 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsAndWrapsThem) {
     office.SetValue("Bin", reg::RegBinary, bin);  // too long for one line
     office.AddSubkey("zweiter");
     office.AddSubkey("Erster").SetValue("level", reg::RegDword, Bytes({1, 0, 0, 0}));
+    office.AddSubkey("Klammer]");  // a section name runs to the last "]" of its line
 
     const std::vector<std::string> expected = {
         "REGEDIT4",
@@ -63,17 +68,24 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsAndWrapsThem) {
         "[HKEY_CURRENT_USER\\Office\\Erster]",
         "\"level\"=dword:00000001",
         "",
+        "[HKEY_CURRENT_USER\\Office\\Klammer]]",
+        "",
         "[HKEY_CURRENT_USER\\Office\\zweiter]",
         "",
     };
-    EXPECT_EQ(Lines(posix::ExportRegedit4(office, "HKEY_CURRENT_USER\\Office")), expected);
+    posix::UnfitName unfit;
+    EXPECT_EQ(Lines(posix::ExportRegedit4(office, "HKEY_CURRENT_USER\\Office", unfit).value_or("")),
+              expected);
 }
 
-// Runs the export tool over the registry of `t`, which it finds through the XDG variables.
-CommandRun RunTool(const TempRegistry& t, const std::string& arguments) {
+// Runs the export tool over the registry of `t`, which it finds through the XDG variables; out is
+// what it prints on standard output or, with errors, on standard error. A tool that hangs is
+// stopped after ten seconds (exit code 124).
+CommandRun RunTool(const TempRegistry& t, const std::string& arguments, bool errors = false) {
     return RunCommand("XDG_CONFIG_HOME=" + ShellQuote(t.dir.file("user")) +
-                      " XDG_CONFIG_DIRS=" + ShellQuote(t.dir.file("machine") + ":/etc/xdg") + " " +
-                      ShellQuote(TARNU_REG_TOOL) + " " + arguments + " 2>/dev/null");
+                      " XDG_CONFIG_DIRS=" + ShellQuote(t.dir.file("machine") + ":/etc/xdg") +
+                      " timeout 10 " + ShellQuote(TARNU_REG_TOOL) + " " + arguments +
+                      (errors ? " 2>&1 >/dev/null" : " 2>/dev/null"));
 }
 
 TEST(RegeditExportTest, ToolShowsWhatTheSwitchWrote) {
@@ -109,6 +121,49 @@ TEST(RegeditExportTest, ToolShowsWhatTheSwitchWrote) {
     const CommandRun corrupt = RunTool(t, "export HKCU");
     EXPECT_EQ(corrupt.exitCode, 3);
     EXPECT_EQ(corrupt.out, "");
+    // A hive the tool could only wait for or read without end is not a hive.
+    std::filesystem::remove(t.registry.HiveFile(kUser));
+    ASSERT_EQ(::mkfifo(t.registry.HiveFile(kUser).c_str(), 0600), 0);
+    EXPECT_EQ(RunTool(t, "export HKCU").exitCode, 3);
+    std::filesystem::remove(t.registry.HiveFile(kUser));
+    ASSERT_EQ(::symlink("/dev/zero", t.registry.HiveFile(kUser).c_str()), 0);
+    EXPECT_EQ(RunTool(t, "export HKCU").exitCode, 3);
+}
+
+// A line break in a name would end its line in the file, and the rest of the name would become
+// lines of their own: values or whole sections that a later import on Windows would write.
+TEST(RegeditExportTest, ToolRefusesNamesThatWouldBreakTheirLine) {
+    struct Case {
+        std::string key, value, message;
+    };
+    const std::vector<Case> cases = {
+        {"Software\\a\r\n[HKEY_LOCAL_MACHINE]", "",
+         "Der Schlüssel HKEY_CURRENT_USER\\Software\\a<CR><LF>[HKEY_LOCAL_MACHINE] lässt"},
+        {"Software\\Gut\\cr\r", "", "Der Schlüssel HKEY_CURRENT_USER\\Software\\Gut\\cr<CR> lässt"},
+        {"Software\\Gut", "x\"=\"\"\n[HKEY_LOCAL_MACHINE\\Software\\Evil]\n\"y",
+         "Der Schlüssel HKEY_CURRENT_USER\\Software\\Gut lässt sich nicht im REGEDIT4-Format "
+         "ausgeben: Der Name seines Werts x\"=\"\"<LF>[HKEY_LOCAL_MACHINE\\Software\\Evil]<LF>\"y "
+         "enthält einen Zeilenumbruch."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        TempRegistry t;
+        reg::HKEY key = 0;
+        ASSERT_EQ(Create(t.registry, kUser, "Software\\Anders", &key), 0);
+        t.registry.RegCloseKey(key);
+        ASSERT_EQ(Create(t.registry, kUser, c.key, &key), 0);
+        ASSERT_EQ(Set(t.registry, key, c.value, reg::RegSz, "w"s + '\0'), 0);
+        t.registry.RegCloseKey(key);
+
+        const CommandRun run = RunTool(t, "export HKCU");
+        EXPECT_NE(run.exitCode, 0);
+        EXPECT_EQ(run.out, "") << "no part of the file may be printed";
+        const CommandRun message = RunTool(t, "export HKCU", true);
+        EXPECT_NE(message.out.find(c.message), std::string::npos) << message.out;
+        EXPECT_EQ(message.out.find('\r'), std::string::npos);
+        // What holds no such name still exports.
+        EXPECT_EQ(RunTool(t, "export HKCU 'Software\\Anders'").exitCode, 0);
+    }
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/linux/posix/ini_profile.h"
@@ -93,6 +95,14 @@ TEST_F(ModulIniTest, RefusedWriteRaisesError5) {
         return false;
     };
     EXPECT_TRUE(error5(dir.path()));  // a folder where the file should be
+    if (::geteuid() == 0) {
+        // Another user's link in root's folder.
+        WriteFile(dir.file("root-only"), "");
+        ASSERT_EQ(::symlink(dir.file("root-only").c_str(), dir.file("link.ini").c_str()), 0);
+        ASSERT_EQ(::lchown(dir.file("link.ini").c_str(), 65534, 65534), 0);
+        EXPECT_TRUE(error5(dir.file("link.ini")));
+        EXPECT_EQ(ReadFile(dir.file("root-only")), "");
+    }
 
     // A folder and a file that the (unprivileged) user may not write.
     const std::string folder = dir.file("programm");
@@ -107,6 +117,37 @@ TEST_F(ModulIniTest, RefusedWriteRaisesError5) {
     EXPECT_EQ(test::WaitChild(child), 0);
     EXPECT_FALSE(FileExists(folder + "/T.ini"));
     EXPECT_EQ(ReadFile(readOnly), "[Pfade]\r\nQuelle=alt\r\n");
+}
+
+// A profile function that always fills the buffer to the brim, as one would for a value without
+// end: the module must stop asking for more room somewhere.
+class EndlessValue final : public ProfileApi {
+  public:
+    std::uint32_t GetPrivateProfileStringA(const std::string&, const std::string&,
+                                           const std::string&, char* buffer, std::uint32_t size,
+                                           const std::string&) override {
+        largest = std::max(largest, size);
+        if (size > (8u << 20)) {
+            return 0;  // far beyond any sensible bound; stop the module before it eats memory
+        }
+        std::fill(buffer, buffer + size - 1, 'x');
+        buffer[size - 1] = '\0';
+        return size - 1;
+    }
+    int WritePrivateProfileStringA(const std::string&, const std::string&, const std::string&,
+                                   const std::string&) override {
+        return 0;
+    }
+    std::uint32_t largest = 0;
+};
+
+TEST(ModulIniRead, GrowsItsBufferToOneMebibyteAtMost) {
+    EndlessValue profile;
+    Modul_ini ini(profile, [] { return ui::AppObject{"/opt/x", "T", ""}; });
+    const std::string value = ini.ReadIniValue("Pfade", "Quelle", "", "");
+    EXPECT_LE(profile.largest, 1u << 20);
+    EXPECT_EQ(value.size(), profile.largest - 1);
+    EXPECT_EQ(value.find_first_not_of('x'), std::string::npos);
 }
 
 }  // namespace

@@ -7,10 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <utility>
+
+#include "platform/linux/posix/safe_open.h"
 
 namespace tarnu::posix {
 
@@ -80,14 +85,18 @@ bool MayWrite(const std::string& folder, const std::string& file) {
 // What an administrator creates in a user's folder belongs to that user, so that running the
 // tool once with administrator rights does not lock the user out of their own hive. True with
 // the owner of `model` when that is someone other than root and this process is root.
-bool OwnerToTake(const std::string& model, uid_t& uid, gid_t& gid) {
-    struct stat st {};
-    if (geteuid() != 0 || stat(model.c_str(), &st) != 0 || (st.st_uid == 0 && st.st_gid == 0)) {
+bool OwnerToTake(const struct stat& model, uid_t& uid, gid_t& gid) {
+    if (geteuid() != 0 || (model.st_uid == 0 && model.st_gid == 0)) {
         return false;
     }
-    uid = st.st_uid;
-    gid = st.st_gid;
+    uid = model.st_uid;
+    gid = model.st_gid;
     return true;
+}
+
+bool OwnerToTake(const std::string& model, uid_t& uid, gid_t& gid) {
+    struct stat st {};
+    return stat(model.c_str(), &st) == 0 && OwnerToTake(st, uid, gid);
 }
 
 reg::LONG MakeFolders(const std::string& folder, mode_t mode) {
@@ -105,32 +114,60 @@ reg::LONG MakeFolders(const std::string& folder, mode_t mode) {
     }
     uid_t uid = 0;
     gid_t gid = 0;
-    if (OwnerToTake(parent, uid, gid)) {
-        (void)!chown(folder.c_str(), uid, gid);
+    if (!OwnerToTake(parent, uid, gid)) {
+        return reg::ErrorSuccess;
     }
+    // Handed over through the folder just made, never by its name: whoever may write the
+    // parent could have put a link to anything there in the meantime.
+    UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!dir.ok() || fstat(dir.get(), &st) != 0) {
+        return errno == ELOOP || errno == ENOTDIR ? reg::ErrorAccessDenied : StatusOfErrno(errno);
+    }
+    if (st.st_uid != geteuid()) {
+        return reg::ErrorAccessDenied;  // not the folder this process made
+    }
+    (void)!fchown(dir.get(), uid, gid);
     return reg::ErrorSuccess;
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            close(fd_);
+// The lock file of a hive, created when missing. Only a regular file reached without a link
+// serves: anything else in its place is refused. The lock is for the hive's owner alone, since
+// whoever can open it can hold it; a new one belongs to the owner of the folder, as the hive
+// does, and one left open to others by an earlier version is closed up.
+reg::LONG OpenLock(const std::string& folder, const std::string& path, UniqueFd& lock) {
+    auto refused = [](int error) {
+        return error == ELOOP || error == EINVAL ? reg::ErrorAccessDenied : StatusOfErrno(error);
+    };
+    // Another writer may create or (by hand) remove it at the same moment: a few rounds settle it.
+    for (int round = 0; round < 8; ++round) {
+        lock = OpenRegular(path, O_RDONLY | O_CREAT | O_EXCL, 0600);
+        if (lock.ok()) {
+            uid_t uid = 0;
+            gid_t gid = 0;
+            if (OwnerToTake(folder, uid, gid)) {
+                (void)!fchown(lock.get(), uid, gid);
+            }
+            return reg::ErrorSuccess;
+        }
+        if (errno != EEXIST) {
+            return refused(errno);
+        }
+        lock = OpenRegular(path, O_RDONLY);
+        if (lock.ok()) {
+            struct stat st {};
+            if (fstat(lock.get(), &st) == 0 && st.st_uid == geteuid() && st.st_nlink == 1 &&
+                (st.st_mode & 077) != 0) {
+                (void)!fchmod(lock.get(), st.st_mode & 0700);
+            }
+            return reg::ErrorSuccess;
+        }
+        if (errno != ENOENT) {
+            return refused(errno);
         }
     }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now, reporting the error a late write-back may bring.
-    bool Close() {
-        const int fd = std::exchange(fd_, -1);
-        return close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
+    return reg::ErrorRegistryIoFailed;
+}
 
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -147,27 +184,20 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 reg::LONG SyncFolder(const std::string& folder) {
-    Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0 || fsync(dir.get()) != 0) {
+    UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.ok() || fsync(dir.get()) != 0) {
         return StatusOfErrno(errno);
     }
     return reg::ErrorSuccess;
 }
 
-reg::LONG ReadWhole(const std::string& file, std::string& bytes, bool& missing) {
-    missing = false;
-    Fd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-            missing = true;
-            return reg::ErrorSuccess;
-        }
-        return StatusOfErrno(errno);
-    }
+// Up to `limit` bytes of fd and one more, so that the caller can tell a longer file.
+reg::LONG ReadAtMost(int fd, std::size_t limit, std::string& bytes) {
     bytes.clear();
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
+    while (bytes.size() <= limit) {
+        const std::size_t want = std::min(sizeof buffer, limit + 1 - bytes.size());
+        const ssize_t n = read(fd, buffer, want);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -175,45 +205,73 @@ reg::LONG ReadWhole(const std::string& file, std::string& bytes, bool& missing) 
             return StatusOfErrno(errno);
         }
         if (n == 0) {
-            return reg::ErrorSuccess;
+            break;
         }
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
+    return reg::ErrorSuccess;
 }
 
-// The hive in `file`; an empty one while there is no file.
-reg::LONG ReadHiveFile(const std::string& file, HiveKey& root) {
+// The hive in `file`; an empty one while there is no file. `found` gets the status of the file
+// when there is one. The hive is reached only as a regular file and not through a link: a link
+// is refused, and a FIFO, a device or a folder in its place, like a file larger than any hive
+// the tool writes, is not a hive.
+reg::LONG ReadHiveFile(const std::string& file, HiveKey& root,
+                       std::optional<struct stat>* found = nullptr) {
+    UniqueFd fd = OpenRegular(file, O_RDONLY);
+    if (!fd.ok()) {
+        switch (errno) {
+            case ENOENT:
+            case ENOTDIR:
+                root = HiveKey();
+                return reg::ErrorSuccess;
+            case ELOOP:
+                return reg::ErrorAccessDenied;
+            case EINVAL:
+                return reg::ErrorRegistryCorrupt;
+            default:
+                return StatusOfErrno(errno);
+        }
+    }
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0) {
+        return StatusOfErrno(errno);
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxHiveFileSize) {
+        return reg::ErrorRegistryCorrupt;
+    }
     std::string bytes;
-    bool missing = false;
-    if (const reg::LONG status = ReadWhole(file, bytes, missing)) {
+    if (const reg::LONG status = ReadAtMost(fd.get(), kMaxHiveFileSize, bytes)) {
         return status;
     }
-    if (missing) {
-        root = HiveKey();
-        return reg::ErrorSuccess;
+    if (bytes.size() > kMaxHiveFileSize || !ParseHive(bytes, root)) {
+        return reg::ErrorRegistryCorrupt;
     }
-    return ParseHive(bytes, root) ? reg::ErrorSuccess : reg::ErrorRegistryCorrupt;
+    if (found) {
+        *found = st;
+    }
+    return reg::ErrorSuccess;
 }
 
 // Writes the new hive beside the old one, makes it durable and renames it over the old one,
 // so that the file name holds either the complete old or the complete new hive at any moment.
+// The new file takes the mode and owner of `old`, the hive it replaces, if there is one.
 reg::LONG ReplaceHiveFile(const std::string& folder, const std::string& file, mode_t newMode,
-                          std::string_view bytes) {
+                          const std::optional<struct stat>& old, std::string_view bytes) {
     std::string temp = file + ".tmp-XXXXXX";
-    Fd fd(mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0) {
+    // Made with O_EXCL, so never through a link; its owner changes through the descriptor.
+    UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.ok()) {
         return StatusOfErrno(errno);
     }
     auto fail = [&temp](int error) {
         unlink(temp.c_str());
         return StatusOfErrno(error);
     };
-    struct stat old {};
-    const bool replacing = stat(file.c_str(), &old) == 0;
-    const mode_t mode = replacing ? old.st_mode & 07777 : newMode;
+    const mode_t mode = old ? old->st_mode & 07777 : newMode;
     uid_t uid = 0;
     gid_t gid = 0;
-    if (OwnerToTake(replacing ? file : folder, uid, gid)) {
+    if (old ? OwnerToTake(*old, uid, gid) : OwnerToTake(folder, uid, gid)) {
         (void)!fchown(fd.get(), uid, gid);
     }
     if (fchmod(fd.get(), mode) != 0 || !WriteAll(fd.get(), bytes) || fsync(fd.get()) != 0 ||
@@ -273,7 +331,9 @@ std::string WithoutTrailingSlashes(std::string path) {
 
 }  // namespace
 
-FileRegistry::FileRegistry(std::string userFolder, std::string machineFolder) {
+FileRegistry::FileRegistry(std::string userFolder, std::string machineFolder,
+                           std::chrono::milliseconds lockWait)
+    : lockWait_(lockWait) {
     // The user's hive is private to the user, as the configuration folder is; machine-wide
     // settings must stay readable for every user.
     user_.folder = WithoutTrailingSlashes(std::move(userFolder));
@@ -392,32 +452,32 @@ reg::LONG FileRegistry::Mutate(const Hive& hive, Change change) {
     if (const reg::LONG status = MakeFolders(hive.folder, hive.folderMode)) {
         return status;
     }
-    Fd lock(open((hive.file + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, hive.fileMode));
-    if (lock.get() < 0) {
-        return StatusOfErrno(errno);
+    UniqueFd lock;
+    if (const reg::LONG status = OpenLock(hive.folder, hive.file + ".lock", lock)) {
+        return status;
     }
-    uid_t uid = 0;
-    gid_t gid = 0;
-    if (OwnerToTake(hive.folder, uid, gid)) {
-        (void)!fchown(lock.get(), uid, gid);
-    }
-    while (flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return StatusOfErrno(errno);
-        }
+    const int locked = LockExclusive(lock.get(), std::chrono::steady_clock::now() + lockWait_);
+    if (locked != 0) {
+        return locked == ETIMEDOUT ? reg::ErrorTimeout : StatusOfErrno(locked);
     }
     RemoveStaleTemporaries(hive.folder, hive.file);
 
     // Another process may have written since this one last read: change the hive as it is now.
     HiveKey root;
-    if (const reg::LONG status = ReadHiveFile(hive.file, root)) {
+    std::optional<struct stat> old;
+    if (const reg::LONG status = ReadHiveFile(hive.file, root, &old)) {
         return status;
     }
     bool changed = false;
     if (const reg::LONG status = change(root, changed); status != reg::ErrorSuccess || !changed) {
         return status;
     }
-    return ReplaceHiveFile(hive.folder, hive.file, hive.fileMode, SerializeHive(root));
+    const std::string bytes = SerializeHive(root);
+    // A hive too large to be read again would be lost as a whole.
+    if (bytes.size() > kMaxHiveFileSize) {
+        return reg::ErrorNoSystemResources;
+    }
+    return ReplaceHiveFile(hive.folder, hive.file, hive.fileMode, old, bytes);
 }
 
 reg::LONG FileRegistry::RegOpenKeyExA(reg::HKEY hKey, const std::string& subKey,
@@ -522,9 +582,19 @@ reg::LONG FileRegistry::RegFlushKey(reg::HKEY hKey) {
     }
     // Every change is already on disk when its call returns; this only makes sure of it.
     const Hive& hive = *HiveOf(base.root);
-    Fd fd(open(hive.file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? reg::ErrorSuccess : StatusOfErrno(errno);
+    UniqueFd fd = OpenRegular(hive.file, O_RDONLY);
+    if (!fd.ok()) {
+        switch (errno) {
+            case ENOENT:
+            case ENOTDIR:
+                return reg::ErrorSuccess;
+            case ELOOP:
+                return reg::ErrorAccessDenied;
+            case EINVAL:
+                return reg::ErrorRegistryCorrupt;
+            default:
+                return StatusOfErrno(errno);
+        }
     }
     if (fsync(fd.get()) != 0) {
         return StatusOfErrno(errno);

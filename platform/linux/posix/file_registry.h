@@ -10,15 +10,23 @@
 // without losing each other's changes, and a crash leaves the old or the new hive. A hive
 // file that does not read as a hive is reported (ErrorRegistryCorrupt) and left alone.
 //
+// Administrators run the tool as root on folders that users own. The hive, its lock and the
+// new file beside it are therefore never reached through a symbolic link (ErrorAccessDenied),
+// anything but a regular file in the place of the hive or larger than kMaxHiveFileSize is no
+// hive (ErrorRegistryCorrupt), ownership is handed on only for files and folders just created,
+// and a lock somebody else keeps is waited for only so long (ErrorTimeout).
+//
 // Not safe for use from several threads at once; separate instances are independent.
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/linux/posix/file_lock.h"
 #include "platform/linux/posix/hive_file.h"
 #include "ports/registry.h"
 
@@ -27,8 +35,10 @@ namespace tarnu::posix {
 class FileRegistry : public reg::RegistryApi {
   public:
     // HKEY_CURRENT_USER is kept in userFolder, HKEY_LOCAL_MACHINE in machineFolder; the
-    // folders are created when the first key is.
-    FileRegistry(std::string userFolder, std::string machineFolder);
+    // folders are created when the first key is. A writer that cannot get a hive's lock within
+    // lockWait gives up with ErrorTimeout.
+    FileRegistry(std::string userFolder, std::string machineFolder,
+                 std::chrono::milliseconds lockWait = kLockWait);
     // The folders of the XDG base directories: $XDG_CONFIG_HOME (else ~/.config) and the first
     // folder of $XDG_CONFIG_DIRS (else /etc/xdg), each with "/tarnu/registry".
     static FileRegistry FromEnvironment();
@@ -86,6 +96,7 @@ class FileRegistry : public reg::RegistryApi {
 
     Hive user_;
     Hive machine_;
+    std::chrono::milliseconds lockWait_;
     std::map<reg::HKEY, OpenKey> handles_;
     reg::HKEY nextHandle_ = 0x1000;
 };

@@ -21,6 +21,9 @@ constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
 // Keys below the root of a hive, at most, as in Windows.
 constexpr std::size_t kMaxKeyDepth = 512;
+// The largest hive file, header included. A larger file is not read (it is not one the tool
+// wrote), and a change that would make a hive larger is refused.
+constexpr std::size_t kMaxHiveFileSize = std::size_t{64} << 20;
 
 // Registry names compare without regard to case: this folds a UTF-8 name to upper case for
 // comparison (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters; other characters

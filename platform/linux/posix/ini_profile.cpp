@@ -1,16 +1,17 @@
 #include "platform/linux/posix/ini_profile.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <vector>
+
+#include "platform/linux/posix/safe_open.h"
 
 namespace tarnu::posix {
 
@@ -291,39 +292,20 @@ std::string SetValue(std::string_view content, std::string_view section, std::st
 
 namespace {
 
-// A file descriptor closed when it goes out of scope.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-    // Closes now and tells whether the close went well (it can report a failed write-back).
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
+// The largest settings file read or written. The tool keeps two folder paths in it; a larger
+// file is not one it wrote, and reading it whole would only cost memory.
+constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
 
 std::string CString(const std::string& s) {
     return s.substr(0, s.find('\0'));
 }
 
-bool ReadAll(int fd, std::string& out) {
+// Up to `limit` bytes of fd into out, and one more, so that the caller can tell a longer file.
+bool ReadAtMost(int fd, std::size_t limit, std::string& out) {
     out.clear();
     char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    while (out.size() <= limit) {
+        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit + 1 - out.size()));
         if (n == 0) {
             return true;
         }
@@ -335,6 +317,7 @@ bool ReadAll(int fd, std::string& out) {
         }
         out.append(chunk, static_cast<std::size_t>(n));
     }
+    return true;
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -351,31 +334,21 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
-// Only a regular file is a settings file; opening never waits (a FIFO would block a plain open).
+// Only a regular file of at most kMaxFileSize is a settings file; anything else reads as a
+// missing file. Reading may follow a link (it changes nothing) but never waits: a plain open
+// of a FIFO would.
 std::optional<std::string> ReadSettingsFile(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
-    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
         return std::nullopt;
     }
     std::string content;
-    if (!ReadAll(fd.get(), content)) {
+    if (!ReadAtMost(fd.get(), kMaxFileSize, content) || content.size() > kMaxFileSize) {
         return std::nullopt;
     }
     return content;
-}
-
-// The file a link points to is the one to change: replacing the link itself would cut it off.
-std::string ResolveLink(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            std::string resolved(real);
-            std::free(real);
-            return resolved;
-        }
-    }
-    return path;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -387,7 +360,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 bool SyncFolder(const std::string& folder) {
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.ok()) {
         // A folder we may write but not read: the rename stands, only its flush is left to
         // the system.
@@ -396,14 +369,45 @@ bool SyncFolder(const std::string& folder) {
     return ::fsync(fd.get()) == 0;
 }
 
-// Puts content in the place of path through a new file beside it. like says whose file it is
-// and with which permissions.
-bool ReplaceWhole(const std::string& path, const struct stat& like, std::string_view content) {
+// A new file beside path under a name of its own (".name.XXXXXX"), made with O_EXCL and so
+// never through a link; its name goes to temp.
+UniqueFd CreateTemporary(const std::string& path, mode_t mode, std::string& temp) {
     const std::string folder = FolderOf(path);
     const std::size_t slash = path.rfind('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = (folder == "/" ? "" : folder) + "/." + name + ".XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = (folder == "/" ? "" : folder) + "/." + name + ".";
+        for (int i = 0; i < 6; ++i) {
+            temp.push_back(kLetters[pick(random)]);
+        }
+        UniqueFd fd = OpenRegular(temp, O_RDWR | O_CREAT | O_EXCL, mode);
+        if (fd.ok() || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return UniqueFd();
+}
+
+// Writes content into the new file fd of name temp and makes it durable; the file is removed
+// again when that fails.
+bool FillTemporary(UniqueFd& fd, const std::string& temp, std::string_view content) {
+    if (WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0 && fd.Close()) {
+        return true;
+    }
+    ::unlink(temp.c_str());
+    return false;
+}
+
+// Puts content in the place of path through a new file beside it. like says whose file it is
+// and with which permissions.
+bool ReplaceWhole(const std::string& path, const struct stat& like, std::string_view content) {
+    std::string temp;
+    UniqueFd fd = CreateTemporary(path, 0600, temp);
     if (!fd.ok()) {
         return false;
     }
@@ -412,13 +416,52 @@ bool ReplaceWhole(const std::string& path, const struct stat& like, std::string_
         // Only root can give the file back to its owner; anyone else makes it their own.
         [[maybe_unused]] const int ignored = ::fchown(fd.get(), like.st_uid, like.st_gid);
     }
-    const bool written = ::fchmod(fd.get(), like.st_mode & 07777) == 0 &&
-                         WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0 && fd.Close();
-    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (::fchmod(fd.get(), like.st_mode & 07777) != 0) {
         ::unlink(temp.c_str());
         return false;
     }
-    return SyncFolder(folder);
+    if (!FillTemporary(fd, temp, content)) {
+        return false;
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return SyncFolder(FolderOf(path));
+}
+
+// Makes the file path, which does not exist yet, with content: it is written in full under a
+// temporary name first and then takes its name only if that is still free, so that no empty or
+// half-written settings file is ever seen, nor left by a write that fails. The file gets the
+// permissions of any new file (0666 less the umask). Returns 0, EEXIST when another writer
+// made the file first, or the errno of the failure.
+int CreateWhole(const std::string& path, std::string_view content) {
+    std::string temp;
+    UniqueFd fd = CreateTemporary(path, 0666, temp);
+    if (!fd.ok()) {
+        return errno;
+    }
+    if (!FillTemporary(fd, temp, content)) {
+        return EIO;
+    }
+    int result = 0;
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+        result = errno;
+        if (result == EINVAL) {
+            // A file system that cannot rename without replacing: a hard link takes the name
+            // just as exclusively where there are hard links, and elsewhere only a plain rename
+            // is left (a writer making the file in the same instant may then lose its value).
+            result = ::link(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+            if (result == EPERM || result == EOPNOTSUPP) {
+                result = ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+            }
+        }
+        ::unlink(temp.c_str());
+    }
+    if (result == 0 && !SyncFolder(FolderOf(path))) {
+        result = EIO;
+    }
+    return result;
 }
 
 }  // namespace
@@ -450,38 +493,52 @@ int IniProfile::WritePrivateProfileStringA(const std::string& section, const std
     const std::string s = CString(section);
     const std::string k = CString(key);
     const std::string v = CString(value);
-    std::string path = CString(fileName);
+    const std::string path = CString(fileName);
     if (path.empty() || !ini::Writable(s) || !ini::Writable(k) || !ini::Writable(v)) {
         return 0;
     }
-    path = ResolveLink(path);
+    // A link is followed only by the rule for names the tool rewrites, to its end; the file
+    // there is then opened without following any further link.
+    int error = 0;
+    const std::string target = RewriteTarget(path, error);
+    if (target.empty()) {
+        return 0;
+    }
 
     // The lock sits on the settings file itself. A writer that waited for it may find the
     // file replaced by the one before it and then locks the new file instead.
+    const auto deadline = std::chrono::steady_clock::now() + lockWait_;
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        // A link that points nowhere is refused rather than replaced by a file of our own.
-        Fd lock(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666));
-        if (!lock.ok()) {
-            return 0;
+        UniqueFd file = OpenRegular(target, O_RDWR);
+        if (!file.ok()) {
+            if (errno != ENOENT) {
+                return 0;
+            }
+            const int created = CreateWhole(target, ini::SetValue("", s, k, v));
+            if (created == EEXIST) {
+                continue;  // another writer made it first: change what it wrote
+            }
+            return created == 0 ? 1 : 0;
         }
-        int locked;
-        do {
-            locked = ::flock(lock.get(), LOCK_EX);
-        } while (locked != 0 && errno == EINTR);
         struct stat held {};
         struct stat named {};
-        if (locked != 0 || ::fstat(lock.get(), &held) != 0 || !S_ISREG(held.st_mode)) {
+        if (LockExclusive(file.get(), deadline) != 0 || ::fstat(file.get(), &held) != 0) {
             return 0;
         }
-        if (::stat(path.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+        if (::lstat(target.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
             named.st_ino != held.st_ino) {
             continue;
         }
         std::string content;
-        if (!ReadAll(lock.get(), content)) {
+        if (static_cast<std::uint64_t>(held.st_size) > kMaxFileSize ||
+            !ReadAtMost(file.get(), kMaxFileSize, content) || content.size() > kMaxFileSize) {
             return 0;
         }
-        return ReplaceWhole(path, held, ini::SetValue(content, s, k, v)) ? 1 : 0;
+        const std::string updated = ini::SetValue(content, s, k, v);
+        if (updated.size() > kMaxFileSize) {
+            return 0;  // it could not be read again
+        }
+        return ReplaceWhole(target, held, updated) ? 1 : 0;
     }
     return 0;
 }

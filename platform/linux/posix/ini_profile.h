@@ -4,11 +4,13 @@
 // profile functions, so that a settings file means the same on both platforms and a file edited
 // by hand is understood as Windows would understand it.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/linux/posix/file_lock.h"
 #include "ports/profile.h"
 
 namespace tarnu::posix {
@@ -43,18 +45,29 @@ bool Writable(std::string_view text);
 
 class IniProfile final : public ProfileApi {
   public:
+    // A writer that cannot get the lock of the settings file within lockWait gives up (0).
+    explicit IniProfile(std::chrono::milliseconds lockWait = kLockWait) : lockWait_(lockWait) {}
+
+    // Only a regular file of at most 1 MiB is read; anything else (a FIFO, a device, a folder,
+    // a larger file) reads as a missing file, at once.
     std::uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,
                                            const std::string& defaultValue, char* buffer,
                                            std::uint32_t size,
                                            const std::string& fileName) override;
 
     // The file is replaced as a whole (new file beside it, flushed, renamed over it, folder
-    // flushed), so it is never seen half written, also not after a crash. Writers of the same
-    // file take turns and each one works on what the one before left. Returns 0 when the file
-    // or its folder may not be written, the path is not a file, or a name or the value holds a
-    // line break.
+    // flushed), so it is never seen half written, also not after a crash; a new file appears
+    // complete or not at all. Writers of the same file take turns and each one works on what
+    // the one before left. A symbolic link at the name is followed only when it belongs to
+    // root, to the user the tool runs as or to the owner of its folder (RewriteTarget).
+    // Returns 0 when the file or its folder may not be written, the path is not a regular
+    // file, a link is refused, another process holds the file for longer than lockWait, the
+    // file is or would grow larger than 1 MiB, or a name or the value holds a line break.
     int WritePrivateProfileStringA(const std::string& section, const std::string& key,
                                    const std::string& value, const std::string& fileName) override;
+
+  private:
+    std::chrono::milliseconds lockWait_;
 };
 
 }  // namespace tarnu::posix

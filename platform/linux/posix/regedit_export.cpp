@@ -79,25 +79,43 @@ void AppendValue(std::string& out, const HiveValue& value) {
     out += kNewline;
 }
 
-void AppendKey(std::string& out, const HiveKey& key, const std::string& path) {
+bool HasLineBreak(std::string_view name) {
+    return name.find_first_of("\r\n") != std::string_view::npos;
+}
+
+bool AppendKey(std::string& out, const HiveKey& key, const std::string& path, UnfitName& unfit) {
+    if (HasLineBreak(path)) {
+        unfit = {path, std::nullopt};
+        return false;
+    }
     out += "[" + path + "]";
     out += kNewline;
     for (const HiveValue& value : key.values) {
+        if (HasLineBreak(value.name)) {
+            unfit = {path, value.name};
+            return false;
+        }
         AppendValue(out, value);
     }
     out += kNewline;
     for (const HiveKey& sub : key.subkeys) {
-        AppendKey(out, sub, path + "\\" + sub.name);
+        if (!AppendKey(out, sub, path + "\\" + sub.name, unfit)) {
+            return false;
+        }
     }
+    return true;
 }
 
 }  // namespace
 
-std::string ExportRegedit4(const HiveKey& key, const std::string& path) {
+std::optional<std::string> ExportRegedit4(const HiveKey& key, const std::string& path,
+                                          UnfitName& unfit) {
     std::string out = "REGEDIT4";
     out += kNewline;
     out += kNewline;
-    AppendKey(out, key, path);
+    if (!AppendKey(out, key, path, unfit)) {
+        return std::nullopt;
+    }
     return out;
 }
 

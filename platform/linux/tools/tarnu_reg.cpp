@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,34 @@ namespace reg = tarnu::reg;
 constexpr int kUsage = 1;
 constexpr int kNoKey = 2;
 constexpr int kUnreadable = 3;
+constexpr int kUnfit = 4;
 
 int Usage() {
     std::cerr << "Aufruf: tarnu-reg export HKCU|HKLM [SCHLÜSSEL]\n"
                  "Gibt den Registrierungszweig oder einen Schlüssel mit seinen Unterschlüsseln "
                  "im REGEDIT4-Format aus.\n";
     return kUsage;
+}
+
+// A name from the hive as it may be shown on a terminal: control characters, which could move
+// the cursor or fake further lines, appear as <CR>, <LF> or their code.
+std::string Shown(const std::string& name) {
+    std::string out;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            out += "<CR>";
+        } else if (c == '\n') {
+            out += "<LF>";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "<%02X>", byte);
+            out += code;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -78,7 +101,20 @@ int main(int argc, char** argv) {
             path += "\\" + walk->name;
         }
     }
-    const std::string text = tarnu::posix::ExportRegedit4(*key, path);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    // The whole text is made before anything is printed, so a refusal leaves no partial file.
+    tarnu::posix::UnfitName unfit;
+    const std::optional<std::string> text = tarnu::posix::ExportRegedit4(*key, path, unfit);
+    if (!text) {
+        std::cerr << "tarnu-reg: Der Schlüssel " << Shown(unfit.key)
+                  << " lässt sich nicht im REGEDIT4-Format ausgeben: ";
+        if (unfit.value) {
+            std::cerr << "Der Name seines Werts " << Shown(*unfit.value);
+        } else {
+            std::cerr << "Sein Name";
+        }
+        std::cerr << " enthält einen Zeilenumbruch. Es wurde nichts ausgegeben.\n";
+        return kUnfit;
+    }
+    std::fwrite(text->data(), 1, text->size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : kUnreadable;
 }
