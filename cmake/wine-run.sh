@@ -72,6 +72,12 @@ ensure() {
     echo "wine-run: wineboot failed or took too long; see $state/wineboot.log" >&2
     return 1
   fi
+  # Wine's own desktop window: it draws the frames and captions of the windows, which a bare X
+  # display without a window manager would leave out.
+  "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+    </dev/null >>"$state/wineboot.log" 2>&1 9>&-
+  "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+    </dev/null >>"$state/wineboot.log" 2>&1 9>&-
   touch "$state/ready"
 }
 

@@ -5,10 +5,11 @@
 #include "platform/win32/text.h"
 #include "ports/error.h"
 
+#include <windows.h>
+
 #include <oaidl.h>
 #include <objbase.h>
 #include <oleauto.h>
-#include <windows.h>
 
 namespace tarnu::win32 {
 

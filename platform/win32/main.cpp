@@ -12,9 +12,10 @@
 #include "platform/win32/win32_ui.h"
 #include "ports/error.h"
 
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     using namespace tarnu;

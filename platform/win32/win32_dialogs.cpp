@@ -11,9 +11,10 @@ namespace tarnu::win32 {
 using PortItemList = commdlg::PIDLIST_ABSOLUTE;
 }  // namespace tarnu::win32
 
+#include <windows.h>
+
 #include <commdlg.h>
 #include <shlobj.h>
-#include <windows.h>
 
 namespace tarnu::win32 {
 
