@@ -193,10 +193,9 @@ TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissing) {
         0x5e6b2d1c, 0x8f7a, 0x4c1b, {0x9a, 0x3e, 0x7d, 0x2f, 0x4b, 0x6c, 0x8a, 0x10}};
     const std::string progId = "Tarnu.TestEngine.120";
     HKEY key = nullptr;
-    ASSERT_EQ(
-        ::RegCreateKeyExA(HKEY_CLASSES_ROOT, (progId + "\\CLSID").c_str(),
-                          0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-        ERROR_SUCCESS);
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CLASSES_ROOT, (progId + "\\CLSID").c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
     const char* clsidText = "{5E6B2D1C-8F7A-4C1B-9A3E-7D2F4B6C8A10}";
     ::RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsidText),
                      static_cast<DWORD>(strlen(clsidText) + 1));
