@@ -41,7 +41,10 @@ TEST(WineRegistry, ModuleStoresEachTypeInWinesRegistry) {
         {Variant::Bstr("x\r\ny"), VbTrue, StoredValue{REG_MULTI_SZ, "x\0y\0\0"s}},
         {Variant::Bstr("x\r\ny"), VbFalse, StoredValue{REG_SZ, "x\r\ny\0"s}},
         // In the code page: one byte per letter.
-        {Variant::Bstr("Größe"), VbTrue, StoredValue{REG_SZ, "Gr\xF6\xDF" "e\0"s}},
+        {Variant::Bstr("Größe"), VbTrue,
+         StoredValue{REG_SZ,
+                     "Gr\xF6\xDF"
+                     "e\0"s}},
         {Variant::R8(1.5), VbTrue, std::nullopt},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -81,7 +84,8 @@ TEST(WineRegistry, SecuritySwitchWritesItsThreeValues) {
 TEST(WineText, CodePageConversionKeepsNulsAndRefusesWhatItCannotCarry) {
     EXPECT_EQ(win32::AnsiFromUtf8("a\0\xC3\xA4\0\0"s), "a\0\xE4\0\0"s);
     EXPECT_EQ(win32::Utf8FromAnsi("a\0\xE4"s), "a\0\xC3\xA4"s);
-    for (const std::string& bad : {"C:\\\xCE\xA9"s, "C:\\\xE2\x88\x9E"s, "\xC3"s, "C:\\\xC5\x81\xC3\xB3\x64\xC5\xBA"s}) {
+    for (const std::string& bad :
+         {"C:\\\xCE\xA9"s, "C:\\\xE2\x88\x9E"s, "\xC3"s, "C:\\\xC5\x81\xC3\xB3\x64\xC5\xBA"s}) {
         std::string ansi;
         EXPECT_FALSE(win32::TryAnsiFromUtf8(bad, ansi)) << bad;
         try {

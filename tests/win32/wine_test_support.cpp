@@ -35,19 +35,22 @@ BOOL CALLBACK CollectPart(HWND child, LPARAM lp) {
     char cls[64] = {};
     ::GetClassNameA(child, cls, sizeof cls);
     const LONG style = ::GetWindowLongA(child, GWL_STYLE);
+    if (!(style & WS_VISIBLE)) {
+        return TRUE;  // parts a box keeps hidden, such as buttons it does not use
+    }
     if (lstrcmpiA(cls, "Button") == 0) {
         ++parts->buttons;
     } else if (lstrcmpiA(cls, "Static") == 0) {
-        if ((style & SS_TYPEMASK) == SS_ICON) {
-            HICON icon = reinterpret_cast<HICON>(::SendMessageA(child, STM_GETICON, 0, 0));
+        HICON icon = reinterpret_cast<HICON>(::SendMessageA(child, STM_GETICON, 0, 0));
+        if ((style & SS_TYPEMASK) == SS_ICON || icon) {
             if (icon == ::LoadIconA(nullptr, IDI_HAND)) {
                 parts->icon = MessageBoxCatcher::Icon::Critical;
             } else if (icon == ::LoadIconA(nullptr, IDI_ASTERISK)) {
                 parts->icon = MessageBoxCatcher::Icon::Information;
-            } else if (icon && ::IsWindowVisible(child)) {
+            } else if (icon) {
                 parts->icon = MessageBoxCatcher::Icon::Other;
             }
-        } else if (::GetDlgCtrlID(child) == 0xFFFF) {
+        } else {
             parts->text = WindowText(child);
             parts->hasText = true;
         }
@@ -55,19 +58,30 @@ BOOL CALLBACK CollectPart(HWND child, LPARAM lp) {
     return TRUE;
 }
 
+HWND g_box = nullptr;
+
+// Runs in the box's own message loop, once the box is fully built: reads it, then answers OK.
+void CALLBACK ReadBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    ::KillTimer(nullptr, timer);
+    HWND hwnd = g_box;
+    g_box = nullptr;
+    if (!hwnd || !::IsWindow(hwnd) || !g_catcher) {
+        return;
+    }
+    BoxParts parts;
+    ::EnumChildWindows(hwnd, CollectPart, reinterpret_cast<LPARAM>(&parts));
+    g_catcher->boxes.push_back({WindowText(hwnd), parts.text, parts.icon, parts.buttons});
+    ::PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
+}
+
 LRESULT CALLBACK CbtHook(int code, WPARAM wp, LPARAM lp) {
     if (code == HCBT_ACTIVATE && g_catcher) {
         HWND hwnd = reinterpret_cast<HWND>(wp);
         char cls[64] = {};
         ::GetClassNameA(hwnd, cls, sizeof cls);
-        if (lstrcmpA(cls, "#32770") == 0) {
-            BoxParts parts;
-            ::EnumChildWindows(hwnd, CollectPart, reinterpret_cast<LPARAM>(&parts));
-            if (parts.hasText) {
-                g_catcher->boxes.push_back(
-                    {WindowText(hwnd), parts.text, parts.icon, parts.buttons});
-                ::PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
-            }
+        if (lstrcmpA(cls, "#32770") == 0 && g_box != hwnd) {
+            g_box = hwnd;
+            ::SetTimer(nullptr, 0, 20, ReadBox);
         }
     }
     return ::CallNextHookEx(g_hook, code, wp, lp);
