@@ -56,10 +56,12 @@ struct OPENFILENAMEA {
     std::string lpTemplateName;
 };
 
-// The shell's identifier of the item a folder browser answered. The Linux shell knows only the
-// file system, so the item is its path.
+// The shell's identifier of the item a folder browser answered, as the platform's shell names
+// it: the Linux shell knows only the file system, so there it is the item's path; on Windows it
+// is a copy of the bytes of the shell's item identifier list (the list itself is freed as soon
+// as it is copied, so nothing needs to be released).
 struct ITEMIDLIST {
-    std::string path;
+    std::string id;
 };
 using PIDLIST_ABSOLUTE = std::optional<ITEMIDLIST>;  // no value: none (the user cancelled)
 

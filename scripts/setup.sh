@@ -10,7 +10,14 @@ packages=(
   libgtest-dev libgmock-dev
   clang libclang-rt-dev
   xvfb xauth
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine64 wine32:i386
 )
+
+# The 32-bit Wine needs the i386 architecture, which a fresh machine does not have yet.
+if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do

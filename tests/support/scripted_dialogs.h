@@ -23,10 +23,10 @@ class ScriptedDialogs : public commdlg::CommonDialogs {
     std::int32_t SHGetPathFromIDListA(const commdlg::PIDLIST_ABSOLUTE& pidl,
                                       std::string& path) override {
         pathBuffer = path;
-        if (!pidl || pidl->path.size() >= path.size()) {
+        if (!pidl || pidl->id.size() >= path.size()) {
             return 0;
         }
-        path.replace(0, pidl->path.size() + 1, pidl->path + '\0');
+        path.replace(0, pidl->id.size() + 1, pidl->id + '\0');
         return 1;
     }
 

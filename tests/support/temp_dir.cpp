@@ -1,26 +1,36 @@
 #include "tests/support/temp_dir.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace tarnu::test {
 
 TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tarnu-test-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        throw std::runtime_error("mkdtemp failed");
+    // A name nobody else holds: creating a folder fails where one exists, so the first one this
+    // call creates is its own (as mkdtemp does it, on every platform).
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<int> pick(0, sizeof kLetters - 2);
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "tarnu-test-";
+        for (int i = 0; i < 6; ++i) {
+            name += kLetters[pick(random)];
+        }
+        std::error_code ec;
+        if (fs::create_directory(base / name, ec)) {
+            fs::permissions(base / name, fs::perms::owner_all, fs::perm_options::replace, ec);
+            path_ = (base / name).string();
+            return;
+        }
     }
-    path_ = buf.data();
+    throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -34,7 +44,7 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::file(const std::string& name) const {
-    return path_ + "/" + name;
+    return path_ + static_cast<char>(fs::path::preferred_separator) + name;
 }
 
 std::string ReadFile(const std::string& path) {

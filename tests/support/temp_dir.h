@@ -13,7 +13,7 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    // path() + "/" + name
+    // path(), the platform's separator, name
     std::string file(const std::string& name) const;
 
   private:

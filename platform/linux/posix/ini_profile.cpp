@@ -202,7 +202,10 @@ std::optional<std::string> FindValue(std::string_view content, std::string_view 
 }
 
 std::string DefaultForm(std::string_view defaultValue) {
-    return std::string(StripQuotes(TrimRight(defaultValue)));
+    // Only spaces go, as with Windows' functions: a tab at the end of a default stays.
+    const std::size_t end = defaultValue.find_last_not_of(' ');
+    return std::string(
+        StripQuotes(defaultValue.substr(0, end == std::string_view::npos ? 0 : end + 1)));
 }
 
 bool Writable(std::string_view text) {

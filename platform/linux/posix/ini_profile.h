@@ -26,7 +26,7 @@ namespace ini {
 std::optional<std::string> FindValue(std::string_view content, std::string_view section,
                                      std::string_view key);
 
-// How a default is given back: trailing blanks removed, then one pair of quotes.
+// How a default is given back: trailing spaces removed, then one pair of quotes.
 std::string DefaultForm(std::string_view defaultValue);
 
 // The content with key in section set to value, every other line kept byte for byte. An

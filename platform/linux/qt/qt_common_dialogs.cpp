@@ -232,7 +232,7 @@ PIDLIST_ABSOLUTE QtCommonDialogs::SHBrowseForFolderA(BROWSEINFOA& bi) {
     browser->setFileMode(QFileDialog::Directory);
     browser->setOption(QFileDialog::ShowDirsOnly);
     browser->setWindowFlags(Qt::Widget);
-    const QString root = bi.pidlRoot ? RequestText(bi.pidlRoot->path) : QString();
+    const QString root = bi.pidlRoot ? RequestText(bi.pidlRoot->id) : QString();
     browser->setDirectory(root.isEmpty() ? QDir::homePath() : root);
     layout->addWidget(browser);
     // Qt's dialog accepts an existing folder only; its answer closes the frame.
@@ -251,7 +251,7 @@ std::int32_t QtCommonDialogs::SHGetPathFromIDListA(const PIDLIST_ABSOLUTE& pidl,
     if (!pidl) {
         return 0;
     }
-    const QString folder = RequestText(pidl->path);
+    const QString folder = RequestText(pidl->id);
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         return 0;
     }

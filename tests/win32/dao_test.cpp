@@ -1,0 +1,262 @@
+// The DAO adapter against an engine of the test's own, and the program without any DAO.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "dbmaint/cleanup.h"
+#include "dbmaint/compaction_run.h"
+#include "platform/win32/dao_engine.h"
+#include "platform/win32/win32_files.h"
+#include "ports/error.h"
+#include "tests/support/recording_message_boxes.h"
+#include "tests/support/temp_dir.h"
+#include "tests/win32/fake_dao.h"
+#include "tests/win32/wine_test_support.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+
+namespace tarnu::test {
+namespace {
+
+constexpr long kLink = 0x40000000;
+
+Error ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e;
+    }
+    return Error(0, "");
+}
+
+class DaoAdapter : public ::testing::Test {
+  protected:
+    ComScope com;
+    FakeDao fake;
+    std::unique_ptr<dao::DBEngine> engine = win32::DaoEngineOver(fake.Engine());
+};
+
+TEST_F(DaoAdapter, CleanupPassesNamesAndLeavesOutWhatItOmits) {
+    fake.databases["KDL.mdb"] = {{"Kunden", 0}, {"Link1", kLink}, {"Link2", kLink}};
+    fake.databases["kdlcode.mde"] = {{"Code", 0}};
+    fake.databases["Tarnu-Admin.mde"] = {{"Temp_Liste", 0}, {"Temp_X", kLink}, {"Rest", 0}};
+    dbmaint::EngineHolder holder([&] { return std::move(engine); });
+    dbmaint::CleanupDatabases(holder);
+
+    const auto opens = fake.CallsOf("OpenDatabase");
+    ASSERT_EQ(opens.size(), 11u + 1 + 11 + 1);
+    for (const FakeCall& open : opens) {
+        ASSERT_EQ(open.args.size(), 4u);
+        EXPECT_EQ(open.args[0].vt, VT_BSTR);
+        // Options, read-only and connect string are left to the engine.
+        for (int i = 1; i < 4; ++i) {
+            EXPECT_EQ(open.args[i], Missing());
+        }
+    }
+    EXPECT_EQ(opens[0].args[0], Str("KDL.mdb"));
+    EXPECT_EQ(opens[11].args[0], Str("kdlcode.mde"));
+    EXPECT_EQ(opens.back().args[0], Str("Tarnu-Admin.mde"));
+
+    const auto deletes = fake.CallsOf("Delete");
+    std::vector<std::string> deleted;
+    for (const FakeCall& d : deletes) {
+        ASSERT_EQ(d.args.size(), 1u);
+        deleted.push_back(d.object + "/" + d.args[0].text);
+    }
+    EXPECT_EQ(deleted, (std::vector<std::string>{"defs:KDL.mdb/Link1", "defs:KDL.mdb/Link2",
+                                                 "defs:Tarnu-Admin.mde/Temp_X"}));
+
+    const auto executes = fake.CallsOf("Execute");
+    ASSERT_EQ(executes.size(), 1u);
+    EXPECT_EQ(executes[0].object, "db:Tarnu-Admin.mde");
+    EXPECT_EQ(executes[0].args,
+              (std::vector<FakeArg>{Str("DELETE * FROM [Temp_Liste];"), Missing()}));
+    // Item is asked by number; the walk reads both properties of each definition.
+    for (const FakeCall& item : fake.CallsOf("Item")) {
+        ASSERT_EQ(item.args.size(), 1u);
+        EXPECT_EQ(item.args[0].vt, VT_I4);
+    }
+}
+
+TEST_F(DaoAdapter, CompactionPassesThePasswordOnlyForTheSystemFile) {
+    TempDir dir;
+    for (const char* name : {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
+        WriteFile(dir.file(name), name);
+        fake.databases[name] = {};
+    }
+    ScopedCurrentDir cd(dir.path());
+    RecordingMessageBoxes boxes;
+    win32::Win32FileServices files;
+    dbmaint::EngineHolder holder([&] { return std::move(engine); });
+    dbmaint::CompactionRun run(holder, files, boxes, [&] { return dir.path(); });
+    run();
+
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Die Programmdateien wurden erfolgreich komprimiert!");
+    const auto compactions = fake.CallsOf("CompactDatabase");
+    ASSERT_EQ(compactions.size(), 4u);
+    for (std::size_t i = 0; i < compactions.size(); ++i) {
+        const auto& args = compactions[i].args;
+        ASSERT_EQ(args.size(), 5u);
+        EXPECT_EQ(args[0].text.rfind(dir.path() + "\\", 0), 0u);
+        EXPECT_TRUE(args[1].text.ends_with("Dummy.mdb")) << args[1].text;
+        EXPECT_EQ(args[2], Missing());
+        EXPECT_EQ(args[3], Missing());
+        EXPECT_EQ(args[4], i == 0 ? Str(";pwd=brisk") : Missing());
+    }
+    // Every file was replaced by its compacted copy, and no copy is left beside it.
+    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "KDL.mdbcompacted");
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_FALSE(entry.path().string().ends_with("Dummy.mdb")) << entry.path();
+    }
+}
+
+TEST_F(DaoAdapter, EngineErrorsKeepDaosNumberAndText) {
+    struct Case {
+        FakeError raised;
+        std::int32_t number;
+        std::string description;
+    };
+    const std::vector<Case> cases = {
+        {{0, MAKE_HRESULT(1, FACILITY_CONTROL, 3044), "'C:\\x' ist kein zulässiger Pfad."},
+         3044,
+         "'C:\\x' ist kein zulässiger Pfad."},
+        {{3131, static_cast<long>(E_FAIL), "Syntaxfehler in FROM-Klausel."},
+         3131,
+         "Syntaxfehler in FROM-Klausel."},
+        {{0, static_cast<long>(E_ACCESSDENIED), "Zugriff verweigert."},
+         static_cast<std::int32_t>(E_ACCESSDENIED),
+         "Zugriff verweigert."},
+        {{0, MAKE_HRESULT(1, FACILITY_CONTROL, 3356), "", true},
+         3356,
+         "Nachgereichte Beschreibung"},
+        // Without a text of its own an error carries the platform's standard text.
+        {{0, MAKE_HRESULT(1, FACILITY_CONTROL, 53), ""}, 53, "Datei nicht gefunden"},
+    };
+    for (const Case& c : cases) {
+        fake.fail = [&](const FakeCall&) { return std::optional<FakeError>(c.raised); };
+        const Error e = ErrorOf([&] { engine->CompactDatabase("a.mdb", "b.mdb"); });
+        EXPECT_EQ(e.number(), c.number) << c.description;
+        EXPECT_EQ(e.description(), c.description);
+    }
+}
+
+TEST_F(DaoAdapter, FailuresOfTheAutomationItselfAreErrorsToo) {
+    fake.databases["a.mdb"] = {{"T", 0}};
+    auto db = engine->OpenDatabase("a.mdb");
+    // An index outside the collection is the engine's own error.
+    EXPECT_EQ(ErrorOf([&] { db->TableDefs().Item(5); }).number(), 3265);
+    EXPECT_EQ(db->TableDefs().Count(), 1);
+    EXPECT_EQ(db->TableDefs().Item(0).Name, "T");
+    // A missing database is DAO's 3024 with its text.
+    const Error missing = ErrorOf([&] { engine->OpenDatabase("fehlt.mdb"); });
+    EXPECT_EQ(missing.number(), 3024);
+    EXPECT_EQ(missing.description(), "Datei 'fehlt.mdb' nicht gefunden.");
+}
+
+// The engine's class is looked up by name, DAO 3.6 first, then the newer engine: here a class
+// object of the test's own stands in, registered under a name of the test's own.
+class Factory : public IClassFactory {
+  public:
+    explicit Factory(FakeDao& dao) : dao_(dao) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *out = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** out) override {
+        ++created;
+        auto* engine = static_cast<IDispatch*>(dao_.Engine());
+        const HRESULT hr = engine->QueryInterface(riid, out);
+        engine->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    int created = 0;
+
+  private:
+    FakeDao& dao_;
+};
+
+TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissing) {
+    ComScope com;
+    // {5E6B2D1C-8F7A-4C1B-9A3E-7D2F4B6C8A10}
+    const CLSID clsid = {
+        0x5e6b2d1c, 0x8f7a, 0x4c1b, {0x9a, 0x3e, 0x7d, 0x2f, 0x4b, 0x6c, 0x8a, 0x10}};
+    const std::string progId = "Tarnu.TestEngine.120";
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CLASSES_ROOT, (progId + "\\CLSID").c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char* clsidText = "{5E6B2D1C-8F7A-4C1B-9A3E-7D2F4B6C8A10}";
+    ::RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsidText),
+                     static_cast<DWORD>(strlen(clsidText) + 1));
+    ::RegCloseKey(key);
+
+    FakeDao fake;
+    Factory factory(fake);
+    DWORD cookie = 0;
+    ASSERT_EQ(::CoRegisterClassObject(clsid, &factory, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                      REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+
+    CLSID found{};
+    ASSERT_EQ(::CLSIDFromProgID(L"Tarnu.TestEngine.120", &found), S_OK);
+    ASSERT_TRUE(IsEqualCLSID(found, clsid));
+    // The first name is not registered: the second is taken.
+    void* engine = win32::CreateDaoDispatch({L"Tarnu.TestEngine.36", L"Tarnu.TestEngine.120"});
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(factory.created, 1);
+    fake.databases["x.mdb"] = {};
+    win32::DaoEngineOver(engine)->OpenDatabase("x.mdb");
+    EXPECT_EQ(fake.CallsOf("OpenDatabase").size(), 1u);
+
+    ::CoRevokeClassObject(cookie);
+    ::RegDeleteKeyA(HKEY_CLASSES_ROOT, (progId + "\\CLSID").c_str());
+    ::RegDeleteKeyA(HKEY_CLASSES_ROOT, progId.c_str());
+
+    const Error none = ErrorOf([] { win32::CreateDaoDispatch(); });
+    EXPECT_EQ(none.number(), win32::NoDaoError);
+    EXPECT_NE(none.description().find("DAO"), std::string::npos) << none.description();
+    EXPECT_NE(none.description().find("Access"), std::string::npos) << none.description();
+}
+
+// Wine has no DAO, as a workstation without Access has none: the run says so and changes no file.
+TEST(DaoMissing, CompactionShowsItsCriticalBoxAndChangesNoFile) {
+    ComScope com;
+    TempDir dir;
+    for (const char* name : {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
+        WriteFile(dir.file(name), std::string("Inhalt von ") + name);
+    }
+    const auto before = std::filesystem::last_write_time(dir.file("KDL.mdb"));
+    ScopedCurrentDir cd(dir.path());
+    RecordingMessageBoxes boxes;
+    win32::Win32FileServices files;
+    dbmaint::EngineHolder holder([] { return win32::MakeDaoEngine(); });
+    dbmaint::CompactionRun run(holder, files, boxes, [&] { return dir.path(); });
+    run();
+
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
+    EXPECT_EQ(boxes.boxes[0].title, "Tarnu");
+    EXPECT_NE(boxes.boxes[0].text.find("DAO"), std::string::npos) << boxes.boxes[0].text;
+    int files_seen = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        ++files_seen;
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(ReadFile(entry.path().string()), "Inhalt von " + name);
+    }
+    EXPECT_EQ(files_seen, 4);
+    EXPECT_EQ(std::filesystem::last_write_time(dir.file("KDL.mdb")), before);
+}
+
+}  // namespace
+}  // namespace tarnu::test

@@ -1,0 +1,191 @@
+// The registry module, the shell copy, the file services and the text conversion on Wine.
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/text.h"
+#include "platform/win32/win32_files.h"
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_shell.h"
+#include "ports/error.h"
+#include "registry/modul_reg.h"
+#include "registry/security_switch.h"
+#include "tests/support/recording_message_boxes.h"
+#include "tests/support/temp_dir.h"
+#include "tests/win32/wine_test_support.h"
+#include "update/shell_copy.h"
+
+#include <windows.h>
+#undef ReplaceFile  // the file services member, not the macro
+
+namespace tarnu::test {
+namespace {
+
+using namespace std::string_literals;
+constexpr reg::HKEY kUser = reg::HKeyCurrentUser;
+
+std::string Dword(std::uint32_t v) {
+    return std::string(reinterpret_cast<const char*>(&v), 4);
+}
+
+TEST(WineRegistry, ModuleStoresEachTypeInWinesRegistry) {
+    ScratchKey scratch("modul");
+    win32::Win32Registry registry;
+    struct Case {
+        Variant value;
+        VbBoolean lineBreaks;
+        std::optional<StoredValue> stored;
+    };
+    const std::vector<Case> cases = {
+        {Variant::I2(-1), VbTrue, StoredValue{REG_DWORD, Dword(0xFFFFFFFF)}},
+        {Variant::I4(0x12345678), VbTrue, StoredValue{REG_DWORD, Dword(0x12345678)}},
+        {Variant::Bstr("x\r\ny"), VbTrue, StoredValue{REG_MULTI_SZ, "x\0y\0\0"s}},
+        {Variant::Bstr("x\r\ny"), VbFalse, StoredValue{REG_SZ, "x\r\ny\0"s}},
+        // In the code page: one byte per letter.
+        {Variant::Bstr("Größe"), VbTrue,
+         StoredValue{REG_SZ,
+                     "Gr\xF6\xDF"
+                     "e\0"s}},
+        {Variant::R8(1.5), VbTrue, std::nullopt},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string key = scratch.path() + "\\k" + std::to_string(i) + "\\tief";
+        EXPECT_EQ(Modul_reg::SetRegValue(registry, kUser, key, "v", cases[i].value,
+                                         cases[i].lineBreaks, VbTrue),
+                  0);
+        EXPECT_TRUE(KeyExists(kUser, key));
+        EXPECT_EQ(ReadValue(kUser, key, "v"), cases[i].stored) << i;
+    }
+    EXPECT_EQ(Modul_reg::RegKeyExists(registry, kUser, scratch.path() + "\\fehlt"),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Modul_reg::CreateRegKey(registry, kUser, scratch.path() + "\\neu"), 1);
+    EXPECT_EQ(Modul_reg::CreateRegKey(registry, kUser, scratch.path() + "\\NEU"), 2);
+    // A name the code page cannot carry is refused, not written with "?" in it.
+    EXPECT_EQ(Modul_reg::SetRegValue(registry, kUser, scratch.path(), "\xCE\xA9", Variant::I2(1),
+                                     VbTrue, VbTrue),
+              0);
+    EXPECT_FALSE(ReadValue(kUser, scratch.path(), "?"));
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+TEST(WineRegistry, SecuritySwitchWritesItsThreeValues) {
+    const std::string access = "Software\\Microsoft\\Office\\11.0\\Access";
+    const std::string engines = "Software\\Microsoft\\Jet\\4.0\\Engines";
+    DeleteKeyTree(0x80000001u, "Software\\Microsoft\\Office\\11.0");
+    win32::Win32Registry registry;
+    SwitchOffAccessSecurityWarning(registry);
+    SwitchOffAccessSecurityWarning(registry);
+    EXPECT_EQ(ReadValue(0x80000001u, access, "Security"), (StoredValue{REG_DWORD, Dword(1)}));
+    EXPECT_EQ(ReadValue(0x80000001u, access + "\\Security", "level"),
+              (StoredValue{REG_DWORD, Dword(1)}));
+    EXPECT_EQ(ReadValue(0x80000002u, engines, "SandboxMode"), (StoredValue{REG_DWORD, Dword(2)}));
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+TEST(WineText, CodePageConversionKeepsNulsAndRefusesWhatItCannotCarry) {
+    EXPECT_EQ(win32::AnsiFromUtf8("a\0\xC3\xA4\0\0"s), "a\0\xE4\0\0"s);
+    EXPECT_EQ(win32::Utf8FromAnsi("a\0\xE4"s), "a\0\xC3\xA4"s);
+    for (const std::string& bad :
+         {"C:\\\xCE\xA9"s, "C:\\\xE2\x88\x9E"s, "\xC3"s, "C:\\\xC5\x81\xC3\xB3\x64\xC5\xBA"s}) {
+        std::string ansi;
+        EXPECT_FALSE(win32::TryAnsiFromUtf8(bad, ansi)) << bad;
+        try {
+            win32::AnsiFromUtf8(bad);
+            ADD_FAILURE() << bad;
+        } catch (const Error& e) {
+            EXPECT_EQ(e.number(), win32::BadNameError);
+            EXPECT_NE(e.description().find("Codepage"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(win32::LostCharacters("C:\\a?b"));
+    EXPECT_FALSE(win32::LostCharacters("\\\\?\\C:\\ab"));
+}
+
+TEST(WineFiles, QueryDeleteRenameAndReplaceOnRealFiles) {
+    TempDir dir;
+    win32::Win32FileServices files;
+    WriteFile(dir.file("KDL.mdb"), "alt");
+    WriteFile(dir.file("neu.mdb"), "neu");
+    EXPECT_EQ(files.Dir(dir.file("KDL.mdb")), "KDL.mdb");
+    EXPECT_EQ(files.Dir(dir.file("fehlt.mdb")), "");
+    EXPECT_EQ(files.Dir(dir.path()), "");
+    // A wildcard would let the query find another file than the one named.
+    EXPECT_THROW(files.Dir(dir.file("K?L.mdb")), Error);
+
+    files.SyncFile(dir.file("neu.mdb"));
+    files.ReplaceFile(dir.file("neu.mdb"), dir.file("KDL.mdb"));
+    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "neu");
+    EXPECT_FALSE(FileExists(dir.file("neu.mdb")));
+
+    // A read-only file is neither replaced nor deleted; both files stay.
+    WriteFile(dir.file("copy.mdb"), "copy");
+    ASSERT_TRUE(::SetFileAttributesA(dir.file("KDL.mdb").c_str(), FILE_ATTRIBUTE_READONLY));
+    try {
+        files.ReplaceFile(dir.file("copy.mdb"), dir.file("KDL.mdb"));
+        ADD_FAILURE();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::PathFileAccessError);
+    }
+    EXPECT_THROW(files.Kill(dir.file("KDL.mdb")), Error);
+    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "neu");
+    EXPECT_EQ(ReadFile(dir.file("copy.mdb")), "copy");
+    ::SetFileAttributesA(dir.file("KDL.mdb").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // The fallback for file systems that cannot replace.
+    win32::MoveIntoPlace(dir.file("copy.mdb"), dir.file("KDL.mdb"));
+    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "copy");
+
+    // Renaming never replaces; deleting a missing file is an error.
+    WriteFile(dir.file("b.mdb"), "b");
+    try {
+        files.Name(dir.file("b.mdb"), dir.file("KDL.mdb"));
+        ADD_FAILURE();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::FileAlreadyExists);
+    }
+    files.Kill(dir.file("b.mdb"));
+    try {
+        files.Kill(dir.file("b.mdb"));
+        ADD_FAILURE();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::FileNotFound);
+    }
+
+    ScopedCurrentDir cd(dir.path());
+    EXPECT_EQ(files.CurDir(), dir.path());
+    const LocalDateTime now = files.Now();
+    EXPECT_GE(now.year, 2020);
+    const ui::AppObject app = win32::AppObjectOfThisProgram();
+    EXPECT_EQ(app.Path + "\\" + app.EXEName + ".exe", ThisProgram());
+}
+
+TEST(WineShellCopy, CopiesThroughTheShellAndRefusesNamesTheCodePageLacks) {
+    TempDir dir;
+    RecordingMessageBoxes boxes;
+    win32::Win32Shell shell(boxes);
+    ::CreateDirectoryA(dir.file("quelle").c_str(), nullptr);
+    ::CreateDirectoryA(dir.file("quelle\\unter").c_str(), nullptr);
+    WriteFile(dir.file("quelle\\a.mde"), "neu");
+    WriteFile(dir.file("quelle\\unter\\b.txt"), "b");
+    ::CreateDirectoryA(dir.file("ziel").c_str(), nullptr);
+    WriteFile(dir.file("ziel\\a.mde"), "alt");
+
+    // Files are replaced without a question, folders copied with what they hold.
+    EXPECT_TRUE(update::ShellCopy(shell, dir.file("quelle\\*"), dir.file("ziel\\")));
+    EXPECT_EQ(ReadFile(dir.file("ziel\\a.mde")), "neu");
+    EXPECT_EQ(ReadFile(dir.file("ziel\\unter\\b.txt")), "b");
+    // One file to a path that is no folder yet: the shell makes the folders above it and takes
+    // the last part as the copy's name.
+    EXPECT_TRUE(update::ShellCopy(shell, dir.file("quelle\\a.mde"), dir.file("neu\\tief")));
+    EXPECT_EQ(ReadFile(dir.file("neu\\tief")), "neu");
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    // A missing source fails; a name the code page lacks never reaches the shell as "?".
+    EXPECT_FALSE(update::ShellCopy(shell, dir.file("fehlt"), dir.file("ziel")));
+    EXPECT_FALSE(update::ShellCopy(shell, dir.file("\xCE\xA9"), dir.file("ziel")));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
+    EXPECT_NE(boxes.boxes[0].text.find("Codepage"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarnu::test

@@ -1,0 +1,100 @@
+// The settings module and the shared profile cases on Wine's profile functions.
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/text.h"
+#include "platform/win32/win32_files.h"
+#include "platform/win32/win32_profile.h"
+#include "ports/error.h"
+#include "settings/modul_ini.h"
+#include "tests/settings/profile_cases.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnu::test {
+namespace {
+
+bool HasByteOrderMark(const std::string& s) {
+    return s.rfind("\xEF\xBB\xBF", 0) == 0;
+}
+
+// Windows keeps an INI file in its code page; one that starts with a UTF-8 byte order mark is
+// read as UTF-8 and stays so.
+const ProfileFileText kCodePageFiles{
+    [](const std::string& s) { return HasByteOrderMark(s) ? s : win32::AnsiFromUtf8(s); },
+    [](const std::string& s) { return HasByteOrderMark(s) ? s : win32::Utf8FromAnsi(s); }, true};
+
+TEST(WineProfileSharedCases, ReadsHandWrittenFilesByTheWindowsRules) {
+    win32::Win32Profile profile;
+    ExpectHandWrittenFilesRead(profile, kCodePageFiles);
+}
+
+TEST(WineProfileSharedCases, DefaultsAndBufferSizes) {
+    win32::Win32Profile profile;
+    ExpectDefaultsAndBufferSizes(profile, kCodePageFiles);
+}
+
+TEST(WineProfileSharedCases, WritesChangeOnlyTheirLine) {
+    win32::Win32Profile profile;
+    ExpectWritesChangeOnlyTheirLine(profile, kCodePageFiles);
+}
+
+TEST(WineProfileSharedCases, RefusedWritesChangeNothing) {
+    win32::Win32Profile profile;
+    ExpectRefusedWritesChangeNothing(profile, kCodePageFiles);
+}
+
+TEST(WineSettings, LiveBesideTheProgramAndReadBackWholeAndInTheCodePage) {
+    TempDir dir;
+    win32::Win32Profile profile;
+    Modul_ini ini(profile, [&] { return ui::AppObject{dir.path(), "T", ""}; });
+    EXPECT_EQ(ini.GetIniFileName(), dir.file("T.ini"));
+    EXPECT_EQ(ini.ReadIniValue("Pfade", "Ziel", "C:\\Programme\\Tarnu", ""),
+              "C:\\Programme\\Tarnu");
+
+    // Values the classic 255 places would cut, and one with letters of the code page, which
+    // the file holds as single bytes.
+    for (std::size_t length : {254u, 255u, 256u, 300u, 511u, 2000u}) {
+        std::string value;
+        for (std::size_t i = 0; i < length; ++i) {
+            value += static_cast<char>('a' + i % 26);
+        }
+        ini.WriteIniValue("Pfade", "Quelle", value, "");
+        EXPECT_EQ(ini.ReadIniValue("Pfade", "Quelle", "", ""), value) << length;
+    }
+    std::string umlauts = "D:\\Größe\\";
+    for (int i = 0; i < 253; ++i) {
+        umlauts += "ä";
+    }
+    ini.WriteIniValue("Pfade", "Ziel", umlauts, "");
+    EXPECT_EQ(ini.ReadIniValue("Pfade", "Ziel", "", ""), umlauts);
+    EXPECT_NE(ReadFile(dir.file("T.ini"))
+                  .find("D:\\Gr\xF6\xDF"
+                        "e\\"),
+              std::string::npos);
+
+    // The executable's own settings file, from the real application object.
+    const ui::AppObject self = win32::AppObjectOfThisProgram();
+    Modul_ini own(profile, [&] { return self; });
+    EXPECT_EQ(own.GetIniFileName(), self.Path + "\\" + self.EXEName + ".ini");
+}
+
+TEST(WineSettings, RefusedWritesRaiseError5) {
+    TempDir dir;
+    win32::Win32Profile profile;
+    Modul_ini ini(profile, [&] { return ui::AppObject{dir.path(), "T", ""}; });
+    auto error5 = [&](const std::string& value, const std::string& file) {
+        try {
+            ini.WriteIniValue("Pfade", "Quelle", value, file);
+        } catch (const Error& e) {
+            return e.number() == 5;
+        }
+        return false;
+    };
+    EXPECT_TRUE(error5("neu", dir.path()));                // a folder where the file should be
+    EXPECT_TRUE(error5("neu", dir.file("fehlt\\T.ini")));  // a folder that is not there
+    EXPECT_TRUE(error5("C:\\\xCE\xA9", ""));               // a letter the code page lacks
+    EXPECT_FALSE(FileExists(dir.file("T.ini")));
+}
+
+}  // namespace
+}  // namespace tarnu::test
