@@ -73,7 +73,8 @@ inline Tree Without(Tree tree, const std::string& path) {
     return tree;
 }
 
-// The entries below `from`, moved below `to`; with `to` itself as a folder when withFolder.
+// The entries below `from`, moved below `to` (an empty `to`: to the top); with `to` itself as
+// a folder when withFolder.
 inline Tree Moved(const Tree& tree, const std::string& from, const std::string& to,
                   bool withFolder = true) {
     Tree out;
@@ -82,7 +83,8 @@ inline Tree Moved(const Tree& tree, const std::string& from, const std::string& 
     }
     for (const Entry& e : tree) {
         if (e.path.rfind(from + "/", 0) == 0) {
-            out.push_back({e.kind, to + e.path.substr(from.size()), e.data});
+            const std::string below = e.path.substr(from.size() + 1);
+            out.push_back({e.kind, to.empty() ? below : to + "/" + below, e.data});
         }
     }
     std::sort(out.begin(), out.end());

@@ -805,6 +805,7 @@ void CopyRun::CopyFile(int srcDirFd, const std::string& srcAt, bool follow,
     temp.PutInPlace(dstName, dstPath);
     ++result_.filesCopied;
     ++progress_.filesDone;
+    observer_.Progress(progress_);
 }
 
 void CopyRun::CopyData(int in, int out, const struct stat& st, const std::string& srcPath,
@@ -887,6 +888,7 @@ void CopyRun::CopyLink(int srcDirFd, const std::string& srcAt, const struct stat
     temp.PutInPlace(dstName, dstPath);
     ++result_.filesCopied;
     ++progress_.filesDone;
+    observer_.Progress(progress_);
 }
 
 void CopyRun::RemoveLeftovers(int dirFd) {
