@@ -51,6 +51,7 @@ struct ThreeFiles {
 TEST(CopyService, CancelInsideAFileStopsAtOnceAndLeavesNoPartialFile) {
     TempDir dir;
     ThreeFiles files(dir);
+    ASSERT_EQ(::chmod(dir.file("src").c_str(), 0555), 0);  // our copy must stay writable a while
     RecordingObserver observer;
     observer.onProgress = [&](const posix::CopyProgress& p) {
         // After the first chunk of the big file.
@@ -62,6 +63,9 @@ TEST(CopyService, CancelInsideAFileStopsAtOnceAndLeavesNoPartialFile) {
     EXPECT_TRUE(result.aborted);
     EXPECT_TRUE(observer.failures.empty()) << "a cancel shows no error";
     EXPECT_EQ(ReadTree(dir.file("T")), (Tree{Folder("src"), File("src/a.txt", "first")}));
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("T/src").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0555u) << "a cancel leaves the folder with its own bits";
     EXPECT_LT(observer.last.bytesDone, 5 + ThreeFiles::kBig) << "the big file was not finished";
     EXPECT_EQ(observer.first.bytesTotal, 9 + ThreeFiles::kBig) << "totals come before the copy";
     EXPECT_EQ(observer.first.filesTotal, 3u);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <new>
@@ -198,10 +199,15 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The names in a folder, without "." and "..", in byte order so that every run goes the same
+struct Listed {
+    std::string name;
+    unsigned char type;  // DT_*; DT_UNKNOWN where the file system does not tell
+};
+
+// The entries of a folder, without "." and "..", in byte order so that every run goes the same
 // way. Returns false with errno set when the folder cannot be read.
-bool ListFolder(int fd, std::vector<std::string>& names) {
-    names.clear();
+bool ListFolder(int fd, std::vector<Listed>& entries) {
+    entries.clear();
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0) {
         return false;
@@ -222,14 +228,46 @@ bool ListFolder(int fd, std::vector<std::string>& names) {
         }
         const std::string_view name = entry->d_name;
         if (name != "." && name != "..") {
-            names.emplace_back(name);
+            entries.push_back({std::string(name), entry->d_type});
         }
     }
     const int e = errno;
     ::closedir(dir);
     errno = e;
-    std::sort(names.begin(), names.end());
+    std::sort(entries.begin(), entries.end(),
+              [](const Listed& a, const Listed& b) { return a.name < b.name; });
     return e == 0;
+}
+
+// The file type of an entry: what the folder said, or else what the entry says. 0 when it
+// cannot be looked at (errno tells why).
+mode_t TypeOf(int dirFd, const Listed& entry) {
+    switch (entry.type) {
+        case DT_REG:
+            return S_IFREG;
+        case DT_DIR:
+            return S_IFDIR;
+        case DT_LNK:
+            return S_IFLNK;
+        default:
+            break;
+    }
+    struct stat st {};
+    return ::fstatat(dirFd, entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_mode & S_IFMT
+                                                                               : 0;
+}
+
+// The process's file creation mask, without changing it; -1 when it cannot be read.
+int ReadUmask() {
+    UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    char text[4096];
+    const ssize_t n = fd.ok() ? ::read(fd.get(), text, sizeof text - 1) : -1;
+    if (n <= 0) {
+        return -1;
+    }
+    text[n] = '\0';
+    const char* line = std::strstr(text, "\nUmask:");
+    return line ? static_cast<int>(std::strtol(line + 7, nullptr, 8)) : -1;
 }
 
 std::string SpecialKind(mode_t mode) {
@@ -339,16 +377,18 @@ class CopyRun {
     std::string ResolveTarget(const std::string& target);
     void MakeFolders(const std::string& path);
     void Count(int dirFd, const std::string& at, bool follow, const struct stat& st);
-    void CopyEntry(int srcDirFd, const std::string& srcAt, bool follow, const struct stat& st,
+    void CountFolder(int dirFd, const std::string& at, bool follow);
+    // type is the entry's S_IFMT bits. fresh: the destination folder was made by this run, so
+    // nothing stands at dstName yet.
+    void CopyEntry(int srcDirFd, const std::string& srcAt, bool follow, mode_t type,
                    const std::string& srcPath, int dstDirFd, const std::string& dstName,
-                   const std::string& dstPath);
-    void CopyFolder(int srcFd, const std::string& srcPath, const struct stat& srcSt, int dstDirFd,
-                    const std::string& dstName, const std::string& dstPath);
+                   const std::string& dstPath, bool fresh);
+    void CopyFolder(int srcFd, const std::string& srcPath, int dstDirFd, const std::string& dstName,
+                    const std::string& dstPath, bool fresh);
     void CopyFile(int srcDirFd, const std::string& srcAt, bool follow, const std::string& srcPath,
-                  int dstDirFd, const std::string& dstName, const std::string& dstPath);
-    void CopyLink(int srcDirFd, const std::string& srcAt, const struct stat& st,
-                  const std::string& srcPath, int dstDirFd, const std::string& dstName,
-                  const std::string& dstPath);
+                  int dstDirFd, const std::string& dstName, const std::string& dstPath, bool fresh);
+    void CopyLink(int srcDirFd, const std::string& srcAt, const std::string& srcPath, int dstDirFd,
+                  const std::string& dstName, const std::string& dstPath, bool fresh);
     void CopyData(int in, int out, const struct stat& st, const std::string& srcPath,
                   const std::string& dstPath);
     Replaced Prepare(int dstDirFd, const std::string& dstName, const std::string& dstPath,
@@ -369,6 +409,7 @@ class CopyRun {
     std::map<dev_t, UniqueFd> syncFds_;
     std::vector<char> buffer_;
     bool rangeUnsupported_ = false;
+    int umask_ = ReadUmask();
     std::uint64_t tempBase_ = 0;
     std::uint64_t tempCounter_ = 0;
 };
@@ -386,10 +427,10 @@ class TempEntry {
     TempEntry& operator=(const TempEntry&) = delete;
 
     // A new empty file, locked so that another run's clean-up leaves it alone.
-    void CreateFile(const std::string& dstPath) {
+    void CreateFile(const std::string& dstPath, mode_t mode) {
         Create(dstPath, [&](const std::string& name) {
             fd_.Reset(::openat(dirFd_, name.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
             return fd_.ok();
         });
         ::flock(fd_.get(), LOCK_EX | LOCK_NB);
@@ -455,11 +496,12 @@ std::vector<Item> CopyRun::Sources(const std::string& source, bool& isPattern) {
             }
             StopUnreadable(folder, errno);
         }
-        std::vector<std::string> names;
-        if (!ListFolder(patternFolder_.get(), names)) {
+        std::vector<Listed> entries;
+        if (!ListFolder(patternFolder_.get(), entries)) {
             StopUnreadable(folder, errno);
         }
-        for (const std::string& name : names) {
+        for (const Listed& entry : entries) {
+            const std::string& name = entry.name;
             if (!Matches(pattern, name)) {
                 continue;
             }
@@ -545,27 +587,30 @@ void CopyRun::Count(int dirFd, const std::string& at, bool follow, const struct 
     if (S_ISREG(st.st_mode)) {
         ++progress_.filesTotal;
         progress_.bytesTotal += static_cast<std::uint64_t>(st.st_size);
-        return;
-    }
-    if (S_ISLNK(st.st_mode)) {
+    } else if (S_ISLNK(st.st_mode)) {
         ++progress_.filesTotal;
-        return;
+    } else if (S_ISDIR(st.st_mode)) {
+        CountFolder(dirFd, at, follow);
     }
-    if (!S_ISDIR(st.st_mode)) {
-        return;
-    }
+}
+
+void CopyRun::CountFolder(int dirFd, const std::string& at, bool follow) {
     CheckCancel();
     // What cannot be read here is reported when the copy gets there.
     UniqueFd fd(::openat(dirFd, at.c_str(),
                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
-    std::vector<std::string> names;
-    if (!fd.ok() || !ListFolder(fd.get(), names)) {
+    std::vector<Listed> entries;
+    if (!fd.ok() || !ListFolder(fd.get(), entries)) {
         return;
     }
-    for (const std::string& name : names) {
-        struct stat child {};
-        if (::fstatat(fd.get(), name.c_str(), &child, AT_SYMLINK_NOFOLLOW) == 0) {
-            Count(fd.get(), name, false, child);
+    for (const Listed& entry : entries) {
+        if (entry.type == DT_DIR) {
+            CountFolder(fd.get(), entry.name, false);
+        } else if (entry.type == DT_LNK) {
+            ++progress_.filesTotal;
+        } else if (struct stat st{};
+                   ::fstatat(fd.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            Count(fd.get(), entry.name, false, st);
         }
     }
 }
@@ -660,42 +705,51 @@ void CopyRun::Go(std::string source, std::string target) {
 
     for (const Item& item : items) {
         const std::string dstName = receiving ? item.name : ownName;
-        CopyEntry(item.dirFd, item.at, item.follow, item.st, item.path, parentFd.get(), dstName,
-                  Join(parent, dstName));
+        CopyEntry(item.dirFd, item.at, item.follow, item.st.st_mode & S_IFMT, item.path,
+                  parentFd.get(), dstName, Join(parent, dstName), false);
     }
     SyncAll();
 }
 
-void CopyRun::CopyEntry(int srcDirFd, const std::string& srcAt, bool follow, const struct stat& st,
+void CopyRun::CopyEntry(int srcDirFd, const std::string& srcAt, bool follow, mode_t type,
                         const std::string& srcPath, int dstDirFd, const std::string& dstName,
-                        const std::string& dstPath) {
+                        const std::string& dstPath, bool fresh) {
     CheckCancel();
-    if (S_ISDIR(st.st_mode)) {
+    if (S_ISDIR(type)) {
         UniqueFd fd(::openat(srcDirFd, srcAt.c_str(),
                              O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
         if (!fd.ok()) {
             StopUnreadable(srcPath, errno);
         }
-        CopyFolder(fd.get(), srcPath, st, dstDirFd, dstName, dstPath);
-    } else if (S_ISREG(st.st_mode)) {
-        CopyFile(srcDirFd, srcAt, follow, srcPath, dstDirFd, dstName, dstPath);
-    } else if (S_ISLNK(st.st_mode)) {
-        CopyLink(srcDirFd, srcAt, st, srcPath, dstDirFd, dstName, dstPath);
+        CopyFolder(fd.get(), srcPath, dstDirFd, dstName, dstPath, fresh);
+    } else if (S_ISREG(type)) {
+        CopyFile(srcDirFd, srcAt, follow, srcPath, dstDirFd, dstName, dstPath, fresh);
+    } else if (S_ISLNK(type)) {
+        CopyLink(srcDirFd, srcAt, srcPath, dstDirFd, dstName, dstPath, fresh);
     } else {
-        StopSpecial(srcPath, st.st_mode);
+        StopSpecial(srcPath, type);
     }
 }
 
-void CopyRun::CopyFolder(int srcFd, const std::string& srcPath, const struct stat& srcSt,
-                         int dstDirFd, const std::string& dstName, const std::string& dstPath) {
+void CopyRun::CopyFolder(int srcFd, const std::string& srcPath, int dstDirFd,
+                         const std::string& dstName, const std::string& dstPath, bool fresh) {
+    struct stat srcSt {};
+    if (::fstat(srcFd, &srcSt) != 0) {
+        StopUnreadable(srcPath, errno);
+    }
+    // A new folder is made with the source's bits, but writable for us until it is filled. It
+    // gets exactly the source's bits at the end, also when the copy stops inside it: a cancel
+    // must not leave a folder that only its owner can enter.
+    const mode_t wanted = srcSt.st_mode & 01777;
+    const mode_t initial = (wanted & 0777) | S_IRWXU;
+    const bool finalAtOnce = umask_ >= 0 && initial == wanted && (wanted & umask_) == 0;
     struct stat dst {};
     bool created = false;
-    if (::fstatat(dstDirFd, dstName.c_str(), &dst, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno != ENOENT) {
+    if (fresh || ::fstatat(dstDirFd, dstName.c_str(), &dst, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (!fresh && errno != ENOENT) {
             StopDestination(dstPath, errno);
         }
-        // Only we may write into it until it is filled; its own bits come at the end.
-        if (::mkdirat(dstDirFd, dstName.c_str(), 0700) != 0) {
+        if (::mkdirat(dstDirFd, dstName.c_str(), initial) != 0) {
             StopDestination(dstPath, errno);
         }
         created = true;
@@ -718,21 +772,35 @@ void CopyRun::CopyFolder(int srcFd, const std::string& srcPath, const struct sta
         RemoveLeftovers(dstFd.get());
     }
     NoteForSync(dstFd.get());
+    struct FinalBits {
+        int fd;
+        mode_t mode;
+        bool pending;
+        ~FinalBits() {
+            if (pending) {
+                (void)::fchmod(fd, mode);
+            }
+        }
+    } finalBits{dstFd.get(), wanted, created && !finalAtOnce};
 
-    std::vector<std::string> names;
-    if (!ListFolder(srcFd, names)) {
+    std::vector<Listed> entries;
+    if (!ListFolder(srcFd, entries)) {
         StopUnreadable(srcPath, errno);
     }
-    for (const std::string& name : names) {
-        const std::string childPath = Join(srcPath, name);
-        struct stat st {};
-        if (::fstatat(srcFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    for (const Listed& entry : entries) {
+        const std::string childPath = Join(srcPath, entry.name);
+        const mode_t type = TypeOf(srcFd, entry);
+        if (type == 0) {
             StopUnreadable(childPath, errno);
         }
-        CopyEntry(srcFd, name, false, st, childPath, dstFd.get(), name, Join(dstPath, name));
+        CopyEntry(srcFd, entry.name, false, type, childPath, dstFd.get(), entry.name,
+                  Join(dstPath, entry.name), created);
     }
-    if (created && ::fchmod(dstFd.get(), srcSt.st_mode & 01777) != 0) {
-        StopDestination(dstPath, errno);
+    if (finalBits.pending) {
+        finalBits.pending = false;
+        if (::fchmod(dstFd.get(), wanted) != 0) {
+            StopDestination(dstPath, errno);
+        }
     }
 }
 
@@ -774,7 +842,7 @@ Replaced CopyRun::Prepare(int dstDirFd, const std::string& dstName, const std::s
 
 void CopyRun::CopyFile(int srcDirFd, const std::string& srcAt, bool follow,
                        const std::string& srcPath, int dstDirFd, const std::string& dstName,
-                       const std::string& dstPath) {
+                       const std::string& dstPath, bool fresh) {
     progress_.currentFile = srcPath;
     observer_.Progress(progress_);
     UniqueFd in(::openat(srcDirFd, srcAt.c_str(),
@@ -789,17 +857,21 @@ void CopyRun::CopyFile(int srcDirFd, const std::string& srcAt, bool follow,
     if (!S_ISREG(st.st_mode)) {
         StopSpecial(srcPath, st.st_mode);  // it was swapped since the folder was read
     }
-    const Replaced old = Prepare(dstDirFd, dstName, dstPath, srcPath);
+    const Replaced old = fresh ? Replaced{} : Prepare(dstDirFd, dstName, dstPath, srcPath);
 
+    // The file gets its bits at once where the creation mask leaves them alone; it is still
+    // under its temporary name.
+    const mode_t mode = st.st_mode & 01777;
+    const bool modeAtOnce = umask_ >= 0 && (mode & static_cast<mode_t>(umask_)) == 0;
     TempEntry temp(*this, dstDirFd);
-    temp.CreateFile(dstPath);
+    temp.CreateFile(dstPath, modeAtOnce ? mode : 0600);
     CopyData(in.get(), temp.fd(), st, srcPath, dstPath);
     if (old.regular && ::fchown(temp.fd(), old.st.st_uid, old.st.st_gid) != 0) {
         // Who may not give a file away may still keep its group.
         (void)::fchown(temp.fd(), static_cast<uid_t>(-1), old.st.st_gid);
     }
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-    if (::fchmod(temp.fd(), st.st_mode & 01777) != 0 || ::futimens(temp.fd(), times) != 0) {
+    if ((!modeAtOnce && ::fchmod(temp.fd(), mode) != 0) || ::futimens(temp.fd(), times) != 0) {
         StopDestination(dstPath, errno);
     }
     temp.PutInPlace(dstName, dstPath);
@@ -810,67 +882,73 @@ void CopyRun::CopyFile(int srcDirFd, const std::string& srcAt, bool follow,
 
 void CopyRun::CopyData(int in, int out, const struct stat& st, const std::string& srcPath,
                        const std::string& dstPath) {
+    // The file is copied as large as it was when it was opened; only a file that claims to be
+    // empty is read to its end (files of /proc and the like have data but no size).
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t done = 0;
+    const auto wanted = [&](std::size_t most) {
+        return size == 0 ? most
+                         : static_cast<std::size_t>(std::min<std::uint64_t>(most, size - done));
+    };
     // The kernel copies by itself where it can, and a copy-on-write file system shares the
     // data instead of copying it. Where it cannot, or fails, plain reads and writes take over
     // and tell a read error from a write error.
-    bool useRange = !rangeUnsupported_;
-    bool first = true;
-    while (true) {
+    bool useRange = !rangeUnsupported_ && size > 0;
+    if (size > kChunkBytes) {
+        // A longer read-ahead, as cp asks for too.
+        (void)::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    while (size == 0 || done < size) {
         CheckCancel();
+        ssize_t n;
         if (useRange) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunkBytes, 0);
+            n = ::copy_file_range(in, nullptr, out, nullptr, wanted(kChunkBytes), 0);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
-            // Some file systems report no data for files that have some (/proc and the like).
-            if (n < 0 || (n == 0 && first && st.st_size > 0)) {
+            if (n <= 0) {
                 if (n < 0 && (errno == ENOSYS || errno == EOPNOTSUPP)) {
                     rangeUnsupported_ = true;
                 }
-                useRange = false;
+                useRange = false;  // and a short file is found short by read()
                 continue;
             }
-            first = false;
+        } else {
+            if (buffer_.empty()) {
+                buffer_.resize(kBufferBytes);
+            }
+            do {
+                n = ::read(in, buffer_.data(), wanted(buffer_.size()));
+            } while (n < 0 && errno == EINTR);
+            if (n < 0) {
+                StopUnreadable(srcPath, errno);
+            }
             if (n == 0) {
-                return;
+                return;  // it shrank since it was opened
             }
-            Advance(static_cast<std::uint64_t>(n));
-            continue;
-        }
-        if (buffer_.empty()) {
-            buffer_.resize(kBufferBytes);
-        }
-        ssize_t n;
-        do {
-            n = ::read(in, buffer_.data(), buffer_.size());
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            StopUnreadable(srcPath, errno);
-        }
-        if (n == 0) {
-            return;
-        }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w =
-                ::write(out, buffer_.data() + done, static_cast<std::size_t>(n - done));
-            if (w < 0 && errno == EINTR) {
-                continue;
+            for (ssize_t written = 0; written < n;) {
+                const ssize_t w =
+                    ::write(out, buffer_.data() + written, static_cast<std::size_t>(n - written));
+                if (w < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (w <= 0) {
+                    StopDestination(dstPath, w < 0 ? errno : ENOSPC);
+                }
+                written += w;
             }
-            if (w <= 0) {
-                StopDestination(dstPath, w < 0 ? errno : ENOSPC);
-            }
-            done += w;
         }
+        done += static_cast<std::uint64_t>(n);
         Advance(static_cast<std::uint64_t>(n));
     }
 }
 
-void CopyRun::CopyLink(int srcDirFd, const std::string& srcAt, const struct stat& st,
-                       const std::string& srcPath, int dstDirFd, const std::string& dstName,
-                       const std::string& dstPath) {
+void CopyRun::CopyLink(int srcDirFd, const std::string& srcAt, const std::string& srcPath,
+                       int dstDirFd, const std::string& dstName, const std::string& dstPath,
+                       bool fresh) {
     progress_.currentFile = srcPath;
     observer_.Progress(progress_);
-    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    std::string target(256, '\0');
     while (true) {
         const ssize_t n = ::readlinkat(srcDirFd, srcAt.c_str(), target.data(), target.size());
         if (n < 0) {
@@ -880,9 +958,9 @@ void CopyRun::CopyLink(int srcDirFd, const std::string& srcAt, const struct stat
             target.resize(static_cast<std::size_t>(n));
             break;
         }
-        target.resize(target.size() * 2);  // it grew since it was looked at
+        target.resize(target.size() * 2);
     }
-    const Replaced old = Prepare(dstDirFd, dstName, dstPath, srcPath);
+    const Replaced old = fresh ? Replaced{} : Prepare(dstDirFd, dstName, dstPath, srcPath);
     TempEntry temp(*this, dstDirFd);
     temp.CreateLink(target, dstPath);
     temp.PutInPlace(dstName, dstPath);
@@ -892,11 +970,12 @@ void CopyRun::CopyLink(int srcDirFd, const std::string& srcAt, const struct stat
 }
 
 void CopyRun::RemoveLeftovers(int dirFd) {
-    std::vector<std::string> names;
-    if (!ListFolder(dirFd, names)) {
+    std::vector<Listed> entries;
+    if (!ListFolder(dirFd, entries)) {
         return;  // what cannot be read here cannot be written either; the copy will say so
     }
-    for (const std::string& name : names) {
+    for (const Listed& entry : entries) {
+        const std::string& name = entry.name;
         if (!IsCopyTempName(name)) {
             continue;
         }
