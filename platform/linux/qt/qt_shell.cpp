@@ -8,6 +8,7 @@
 #include <QProgressDialog>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -128,10 +129,11 @@ void ShowProgress(QProgressDialog& dialog, const posix::CopyProgress& progress) 
                                    posix::PrintableName(progress.currentFile)));
     dialog.setLabelText(file + Amount(progress.bytesDone) + " von " + Amount(progress.bytesTotal) +
                         " kopiert");
-    dialog.setValue(progress.bytesTotal == 0
-                        ? 0
-                        : static_cast<int>(static_cast<double>(progress.bytesDone) * kSteps /
-                                           static_cast<double>(progress.bytesTotal)));
+    // A file that grew after it was counted must not push the bar past its end.
+    const double share = progress.bytesTotal == 0 ? 0.0
+                                                  : static_cast<double>(progress.bytesDone) /
+                                                        static_cast<double>(progress.bytesTotal);
+    dialog.setValue(static_cast<int>(std::min(share, 1.0) * kSteps));
 }
 
 std::unique_ptr<QProgressDialog> MakeProgressDialog() {
