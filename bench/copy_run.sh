@@ -5,7 +5,7 @@
 # the ratio of the medians is printed with the driver's peak resident memory.
 # Targets: both ratios at most 1.10, peak memory under 64 MB.
 #
-#   bench/copy_run.sh        (RUNS=5 FILE_MB=250 by default; needs build/bin/tarnu-copy-folder)
+#   bench/copy_run.sh        (RUNS=9 FILE_MB=250 by default; needs build/bin/tarnu-copy-folder)
 #
 # Between runs the page cache is dropped where the system allows it (root outside a sandbox);
 # elsewhere both copies read from a warm cache alike, and the script says so. Everything it
@@ -14,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 driver=${TARNU_COPY:-$PWD/build/bin/tarnu-copy-folder}
-runs=${RUNS:-5}
+runs=${RUNS:-9}
 file_mb=${FILE_MB:-250}
 if [ ! -x "$driver" ]; then
   echo "copy_run: $driver fehlt (scripts/build.sh)" >&2
