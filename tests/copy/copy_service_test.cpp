@@ -1,0 +1,318 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+
+#include "engine/engine.h"
+#include "platform/linux/posix/copy_service.h"
+#include "platform/linux/posix/posix_shell.h"
+#include "tests/copy/copy_test_util.h"
+#include "tests/support/child_process.h"
+#include "tests/support/holding_child.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnu::test {
+namespace {
+
+using copycases::File;
+using copycases::Folder;
+using copycases::Link;
+using copycases::Moved;
+using copycases::Tree;
+using posix::CopyResult;
+using posix::CopyService;
+namespace status = posix::copy_status;
+
+bool EndsWith(const std::string& s, const std::string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+bool Contains(const std::string& s, const std::string& part) {
+    return s.find(part) != std::string::npos;
+}
+
+// A small file, a file of several chunks and another small file, copied in this order.
+struct ThreeFiles {
+    explicit ThreeFiles(const TempDir& dir) {
+        MakeTree(dir.path(),
+                 {Folder("src"), File("src/a.txt", "first"),
+                  File("src/big.bin", std::string(kBig, 'x')), File("src/z.txt", "last")});
+    }
+    static constexpr std::size_t kBig = 9u << 20;  // more than one chunk
+};
+
+TEST(CopyService, CancelInsideAFileStopsAtOnceAndLeavesNoPartialFile) {
+    TempDir dir;
+    ThreeFiles files(dir);
+    ASSERT_EQ(::chmod(dir.file("src").c_str(), 0555), 0);  // our copy must stay writable a while
+    RecordingObserver observer;
+    observer.onProgress = [&](const posix::CopyProgress& p) {
+        // After the first chunk of the big file.
+        observer.cancel = EndsWith(p.currentFile, "big.bin") && p.bytesDone > 5;
+    };
+    const CopyResult result = CopyService().Copy(dir.file("src"), dir.file("T/"), observer);
+
+    EXPECT_EQ(result.status, status::kCancelled);
+    EXPECT_TRUE(result.aborted);
+    EXPECT_TRUE(observer.failures.empty()) << "a cancel shows no error";
+    EXPECT_EQ(ReadTree(dir.file("T")), (Tree{Folder("src"), File("src/a.txt", "first")}));
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("T/src").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0555u) << "a cancel leaves the folder with its own bits";
+    EXPECT_LT(observer.last.bytesDone, 5 + ThreeFiles::kBig) << "the big file was not finished";
+    EXPECT_EQ(observer.first.bytesTotal, 9 + ThreeFiles::kBig) << "totals come before the copy";
+    EXPECT_EQ(observer.first.filesTotal, 3u);
+}
+
+TEST(CopyService, KilledCopyLeavesOnlyATempFileWhichTheNextCopyRemoves) {
+    TempDir dir;
+    ThreeFiles files(dir);
+    const pid_t child = StartChild([&] {
+        RecordingObserver observer;
+        observer.onProgress = [](const posix::CopyProgress& p) {
+            if (EndsWith(p.currentFile, "big.bin") && p.bytesDone > 5) {
+                ::raise(SIGKILL);
+            }
+        };
+        CopyService().Copy(dir.file("src"), dir.file("T/"), observer);
+        return 0;
+    });
+    ASSERT_EQ(WaitChild(child), -1);
+    EXPECT_EQ(TempLeftovers(dir.file("T")).size(), 1u);
+    EXPECT_FALSE(FileExists(dir.file("T/src/big.bin"))) << "never a partial file under its name";
+
+    // The next copy replaces the earlier copies, keeps what else is there and cleans up.
+    WriteFile(dir.file("src/a.txt"), "changed");
+    WriteFile(dir.file("T/src/other"), "stays");
+    RecordingObserver observer;
+    const CopyResult result = CopyService().Copy(dir.file("src"), dir.file("T/"), observer);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.filesCopied, 3u);
+    EXPECT_EQ(ReadTree(dir.file("T")),
+              Moved(ReadTree(dir.path()), "src", "src") + Tree{File("src/other", "stays")});
+    EXPECT_TRUE(TempLeftovers(dir.path()).empty());
+    EXPECT_EQ(observer.last.bytesDone, observer.last.bytesTotal);
+    EXPECT_EQ(observer.last.filesDone, 3u);
+}
+
+TEST(CopyService, LeavesFilesThatAnotherProcessHoldsOpen) {
+    TempDir dir;
+    MakeTree(dir.path(), {Folder("src"), File("src/KDL.mdb", "new program"), Folder("T")});
+    engine::Engine().CreateDatabase(dir.file("T/KDL.mdb"));
+    const std::string before = ReadFile(dir.file("T/KDL.mdb"));
+    HoldingChild holder(dir.file("T/KDL.mdb"));
+    ASSERT_EQ(holder.openResult(), 0);
+
+    RecordingObserver observer;
+    CopyResult result = CopyService().Copy(dir.file("src/KDL.mdb"), dir.file("T/"), observer);
+    EXPECT_EQ(result.status, status::kInUse);
+    EXPECT_EQ(ReadFile(dir.file("T/KDL.mdb")), before);
+    ASSERT_EQ(observer.failures.size(), 1u);
+    EXPECT_TRUE(Contains(observer.failures[0].text, "KDL.mdb")) << observer.failures[0].text;
+    EXPECT_TRUE(TempLeftovers(dir.path()).empty());
+
+    holder.Kill();
+    result = CopyService().Copy(dir.file("src/KDL.mdb"), dir.file("T/"), observer);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(ReadFile(dir.file("T/KDL.mdb")), "new program");
+}
+
+TEST(CopyService, ReadOnlyTargetFolderIsADestinationError) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    MakeTree(dir.path(), {Folder("src"), File("src/a.txt", "a"), Folder("T")});
+    ASSERT_EQ(::chmod(dir.file("T").c_str(), 0555), 0);
+
+    // Root may write anywhere: the copy runs as an ordinary user.
+    const auto outcome = RunInChild(
+        [&] {
+            RecordingObserver observer;
+            const CopyResult result = CopyService().Copy(dir.file("src"), dir.file("T/"), observer);
+            const bool named = observer.failures.size() == 1 &&
+                               Contains(observer.failures[0].text, "T/src") &&
+                               Contains(observer.failures[0].text, "Zugriff verweigert");
+            return std::vector<std::int32_t>{result.status, named ? 1 : 0};
+        },
+        true);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(*outcome, (std::vector<std::int32_t>{status::kDestination, 1}));
+    EXPECT_TRUE(ReadTree(dir.file("T")).empty());
+}
+
+TEST(CopyService, LinkLoopsInTheSourceAreCopiedAsLinks) {
+    TempDir dir;
+    MakeTree(dir.path(), {Folder("src"), Folder("src/loop"), Link("src/loop/self", "."),
+                          Link("src/loop/up", ".."), Link("src/me", "me"), File("src/f", "f")});
+    RecordingObserver observer;
+    const CopyResult result = CopyService().Copy(dir.file("src"), dir.file("T"), observer);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(ReadTree(dir.file("T")), Moved(ReadTree(dir.path()), "src", "", false));
+}
+
+TEST(CopyService, PipesSocketsAndDevicesInTheSourceStopTheCopy) {
+    struct Special {
+        std::string name;
+        std::function<bool(const std::string&)> make;
+        std::string kind;
+    };
+    const std::vector<Special> specials = {
+        {"pipe", [](const std::string& p) { return ::mkfifo(p.c_str(), 0644) == 0; }, "Pipe"},
+        {"sock",
+         [](const std::string& p) {
+             sockaddr_un addr{};
+             addr.sun_family = AF_UNIX;
+             std::strncpy(addr.sun_path, p.c_str(), sizeof addr.sun_path - 1);
+             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+             ::close(fd);
+             return ok;
+         },
+         "Socket"},
+        {"null",
+         [](const std::string& p) {
+             return ::geteuid() == 0 && ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+         },
+         "Gerätedatei"},
+    };
+    for (const Special& special : specials) {
+        SCOPED_TRACE(special.name);
+        TempDir dir;
+        MakeTree(dir.path(), {Folder("src"), File("src/a.txt", "a"), File("src/z.txt", "z")});
+        if (!special.make(dir.file("src/" + special.name))) {
+            continue;  // a device needs root
+        }
+        for (const std::string& source : {dir.file("src"), dir.file("src/" + special.name)}) {
+            RecordingObserver observer;
+            EXPECT_EQ(CopyService().Copy(source, dir.file("T/"), observer).status,
+                      status::kUnreadable);
+            ASSERT_EQ(observer.failures.size(), 1u);
+            EXPECT_TRUE(Contains(observer.failures[0].text, special.name + "“ ist"));
+            EXPECT_TRUE(Contains(observer.failures[0].text, special.kind));
+        }
+        EXPECT_EQ(ReadTree(dir.file("T")), (Tree{Folder("src"), File("src/a.txt", "a")}))
+            << "what came before stays, nothing after it is copied";
+    }
+}
+
+TEST(CopyService, PermissionBitsOwnersAndTimes) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "files of another user need root";
+    }
+    TempDir dir;
+    MakeTree(dir.path(), {Folder("src"), File("src/tool", "t"), File("src/grp", "g"),
+                          File("src/data.ini", "new"), Folder("src/sub"), Folder("T"),
+                          Folder("T/src"), File("T/src/data.ini", "old"), Folder("elsewhere")});
+    const std::string tool = dir.file("src/tool");
+    ASSERT_EQ(::chown(tool.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(tool.c_str(), 04755), 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {978307200, 5}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, tool.c_str(), times, 0), 0);
+    ASSERT_EQ(::chmod(dir.file("src/grp").c_str(), 02750), 0);
+    ASSERT_EQ(::chmod(dir.file("src/data.ini").c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(dir.file("src/sub").c_str(), 0750), 0);
+    ASSERT_EQ(::chmod(dir.file("T/src").c_str(), 0700), 0);
+    ASSERT_EQ(::chown(dir.file("T/src/data.ini").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(dir.file("T/src/data.ini").c_str(), 0600), 0);
+
+    RecordingObserver observer;
+    ASSERT_EQ(CopyService().Copy(dir.file("src"), dir.file("T/"), observer).status, 0);
+    struct Expected {
+        std::string path;
+        mode_t mode;
+        uid_t owner;
+    };
+    for (const Expected& e : std::vector<Expected>{{"T/src/tool", 0755, 0},
+                                                   {"T/src/grp", 0750, 0},
+                                                   {"T/src/data.ini", 0640, 65534},
+                                                   {"T/src/sub", 0750, 0},
+                                                   {"T/src", 0700, 0}}) {
+        SCOPED_TRACE(e.path);
+        struct stat st {};
+        ASSERT_EQ(::lstat(dir.file(e.path).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, e.mode);
+        EXPECT_EQ(st.st_uid, e.owner);
+        EXPECT_EQ(st.st_gid, e.owner) << "a replaced file keeps its group, a new one is ours";
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("T/src/tool").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 978307200);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 5);
+
+    // Another user's link in root's folder does not lead the copy anywhere.
+    ASSERT_EQ(::symlink("elsewhere", dir.file("theirs").c_str()), 0);
+    ASSERT_EQ(::lchown(dir.file("theirs").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(CopyService().Copy(dir.file("src/grp"), dir.file("theirs"), observer).status,
+              status::kDestination);
+    ASSERT_FALSE(observer.failures.empty());
+    EXPECT_TRUE(Contains(observer.failures.back().text, "Verknüpfung"));
+    EXPECT_TRUE(ReadTree(dir.file("elsewhere")).empty());
+}
+
+TEST(CopyService, NamesAreBytesAndMessagesShowThemHarmlessly) {
+    TempDir dir;
+    const std::vector<std::string> names = {"line\nbreak", "bad\xff\xfe", " lead",
+                                            "-dash",       "tab\tname",   "\xc3\xa4-umlaut"};
+    MakeTree(dir.path(), {Folder("src"), Folder("src/line\nfolder")});
+    for (const std::string& name : names) {
+        MakeTree(dir.path(), {File("src/" + name, name), File("src/line\nfolder/" + name, name)});
+    }
+    RecordingObserver observer;
+    ASSERT_EQ(CopyService().Copy(dir.file("src"), dir.file("T"), observer).status, 0);
+    EXPECT_EQ(ReadTree(dir.file("T")), Moved(ReadTree(dir.path()), "src", "", false));
+
+    // "?" is one character, also when it takes two bytes.
+    ASSERT_EQ(CopyService().Copy(dir.file("src/?-umlaut"), dir.file("U/"), observer).status, 0);
+    EXPECT_EQ(ReadTree(dir.file("U")), (Tree{File("\xc3\xa4-umlaut", "\xc3\xa4-umlaut")}));
+
+    ASSERT_EQ(::mkfifo(dir.file("src/evil\n\xff").c_str(), 0644), 0);
+    EXPECT_EQ(CopyService().Copy(dir.file("src/evil\n\xff"), dir.file("V/"), observer).status,
+              status::kUnreadable);
+    ASSERT_EQ(observer.failures.size(), 1u);
+    EXPECT_TRUE(Contains(observer.failures[0].text, "evil\\x0A\\xFF"));
+    EXPECT_FALSE(Contains(observer.failures[0].text, "\n"));
+
+    EXPECT_EQ(posix::PrintableName("M\xc3\xbcller \xc2\x85\xc0\xaf\xed\xa0\x80"),
+              "M\xc3\xbcller \\xC2\\x85\\xC0\\xAF\\xED\\xA0\\x80")
+        << "C1 controls, overlong forms and surrogates are no text";
+}
+
+TEST(PosixShell, CarriesOutOneCopyAndRefusesEverythingElse) {
+    TempDir dir;
+    MakeTree(dir.path(), {File("a", "a"), File("b", "b")});
+    struct Request {
+        std::uint32_t func;
+        std::string from, to;
+        int status;
+    };
+    const std::string a = dir.file("a"), b = dir.file("b"), t = dir.file("T/");
+    for (const Request& r : std::vector<Request>{
+             {1, a + '\0' + '\0', t + '\0' + '\0', status::kBadRequest},  // a move
+             {FO_COPY, a + '\0' + b + '\0' + '\0', t + '\0' + '\0', status::kBadRequest},
+             {FO_COPY, a + '\0' + '\0', t + '\0' + dir.file("U/") + '\0' + '\0',
+              status::kBadRequest},
+             {FO_COPY, a, t, 0},  // without the closing empty item
+         }) {
+        RecordingObserver observer;
+        posix::PosixShell shell(observer);
+        SHFILEOPSTRUCTA request;
+        request.wFunc = r.func;
+        request.pFrom = r.from;
+        request.pTo = r.to;
+        EXPECT_EQ(shell.SHFileOperationA(request), r.status);
+        EXPECT_EQ(observer.failures.size(), r.status == 0 ? 0u : 1u);
+        EXPECT_EQ(FileExists(dir.file("T/a")), r.status == 0) << "a refused request copies nothing";
+    }
+    EXPECT_EQ(posix::SplitNulList(std::string("x\0y\0\0z", 6)),
+              (std::vector<std::string>{"x", "y"}));
+    EXPECT_TRUE(posix::SplitNulList(std::string("\0\0", 2)).empty());
+}
+
+}  // namespace
+}  // namespace tarnu::test

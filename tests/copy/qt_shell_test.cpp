@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+#include "platform/linux/qt/qt_shell.h"
+#include "tests/support/recording_message_boxes.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnu::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace status = posix::copy_status;
+
+QProgressDialog* VisibleProgress() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QProgressDialog*>(w); dialog && dialog->isVisible()) {
+            return dialog;
+        }
+    }
+    return nullptr;
+}
+
+SHFILEOPSTRUCTA CopyRequest(const std::string& from, const std::string& to) {
+    SHFILEOPSTRUCTA request;
+    request.wFunc = FO_COPY;
+    request.pFrom = from + '\0' + '\0';
+    request.pTo = to + '\0' + '\0';
+    return request;
+}
+
+// A copy that reports one file and then runs until it is cancelled (at most a few seconds).
+int SlowCopy(SHFILEOPSTRUCTA& request, posix::CopyObserver& observer) {
+    observer.Progress({"/quelle/Programm.mde", 1 << 20, 4 << 20, 0, 1});
+    for (int i = 0; i < 2000 && !observer.CancelRequested(); ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    request.fAnyOperationsAborted = observer.CancelRequested();
+    return request.fAnyOperationsAborted ? status::kCancelled : 0;
+}
+
+TEST(QtShell, ProgressDialogIsTheOneLiveControlAndCancelsTheCopy) {
+    RecordingMessageBoxes boxes;
+    qt::QtShell shell(boxes, SlowCopy, 300ms);
+    QPushButton other("Dateien kopieren");
+    other.show();
+    int clicks = 0;
+    QObject::connect(&other, &QPushButton::clicked, [&] { ++clicks; });
+
+    bool hiddenAtFirst = false;
+    QString label;
+    bool modal = false;
+    QTimer::singleShot(0, [&] {
+        hiddenAtFirst = VisibleProgress() == nullptr;
+        QTest::mouseClick(&other, Qt::LeftButton);  // before the dialog: no input either
+    });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QProgressDialog* dialog = VisibleProgress();
+        if (!dialog) {
+            return;
+        }
+        poll.stop();
+        QTest::qWait(150);  // one refresh of the label
+        label = dialog->labelText();
+        modal = dialog->windowModality() == Qt::ApplicationModal;
+        QTest::mouseClick(&other, Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    poll.start(20);
+
+    SHFILEOPSTRUCTA request = CopyRequest("/quelle/*", "/ziel/");
+    EXPECT_EQ(shell.SHFileOperationA(request), status::kCancelled);
+    EXPECT_TRUE(request.fAnyOperationsAborted);
+    EXPECT_TRUE(hiddenAtFirst) << "a short copy shows no dialog";
+    EXPECT_TRUE(modal);
+    EXPECT_TRUE(label.contains("„/quelle/Programm.mde“")) << label.toStdString();
+    EXPECT_TRUE(label.contains("1,0 MB von 4,0 MB")) << label.toStdString();
+    EXPECT_EQ(clicks, 0) << "other windows take no input while the copy runs";
+    EXPECT_TRUE(boxes.boxes.empty()) << "a cancel shows no error box";
+    EXPECT_EQ(VisibleProgress(), nullptr);
+
+    QTest::mouseClick(&other, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1) << "input comes back after the copy";
+}
+
+TEST(QtShell, RealCopyReportsFailuresInItsOwnBox) {
+    TempDir dir;
+    WriteFile(dir.file("a.txt"), "a");
+    RecordingMessageBoxes boxes;
+    qt::QtShell shell(boxes);
+
+    SHFILEOPSTRUCTA request = CopyRequest(dir.file("a.txt"), dir.file("T/"));
+    EXPECT_EQ(shell.SHFileOperationA(request), 0);
+    EXPECT_EQ(ReadFile(dir.file("T/a.txt")), "a");
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    request = CopyRequest(dir.file("fehlt.txt"), dir.file("T/"));
+    EXPECT_EQ(shell.SHFileOperationA(request), status::kNoSource);
+    EXPECT_FALSE(request.fAnyOperationsAborted);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
+    EXPECT_EQ(boxes.boxes[0].title, qt::kCopyErrorTitle);
+    EXPECT_NE(boxes.boxes[0].text.find("fehlt.txt"), std::string::npos) << boxes.boxes[0].text;
+}
+
+}  // namespace
+}  // namespace tarnu::test
