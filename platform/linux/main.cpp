@@ -9,21 +9,8 @@
 #include "platform/linux/posix/ini_profile.h"
 #include "platform/linux/posix/posix_files.h"
 #include "platform/linux/qt/qt_common_dialogs.h"
+#include "platform/linux/qt/qt_shell.h"
 #include "platform/linux/qt/qt_ui.h"
-#include "ports/error.h"
-
-namespace {
-
-// Until the copy service is wired in, a copy cannot be started; the copy command then reports
-// no success.
-class NoShell : public tarnu::ShellApi {
-  public:
-    int SHFileOperationA(tarnu::SHFILEOPSTRUCTA&) override {
-        throw tarnu::Error(tarnu::err::InternalError);
-    }
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
@@ -34,7 +21,7 @@ int main(int argc, char** argv) {
     auto registry = tarnu::posix::FileRegistry::FromEnvironment();
     tarnu::posix::IniProfile profile;
     tarnu::qt::QtCommonDialogs dialogs;
-    NoShell shell;
+    tarnu::qt::QtShell shell(boxes);
     tarnu::app::SystemTool tool({ui, boxes, files, [] { return tarnu::engine::MakeEngine(); },
                                  registry, profile, dialogs, shell});
     return tool.Run();

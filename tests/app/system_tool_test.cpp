@@ -9,6 +9,7 @@
 #include "platform/linux/posix/ini_profile.h"
 #include "platform/linux/posix/posix_files.h"
 #include "platform/linux/posix/regedit_export.h"
+#include "platform/linux/qt/qt_shell.h"
 #include "tests/dbmaint/dbmaint_support.h"
 #include "tests/support/qt/qt_test_util.h"
 #include "tests/support/recording_message_boxes.h"
@@ -17,11 +18,6 @@
 
 namespace tarnu::test {
 namespace {
-
-class NoCopy : public ShellApi {
-  public:
-    int SHFileOperationA(SHFILEOPSTRUCTA&) override { return 0x402; }
-};
 
 // The whole program wired as it starts, on real files, engine, registry and Qt widgets.
 class SystemTool : public ::testing::Test {
@@ -51,7 +47,7 @@ class SystemTool : public ::testing::Test {
     posix::FileRegistry registry{config.file("user"), config.file("machine")};
     posix::IniProfile profile;
     ScriptedDialogs dialogs;
-    NoCopy shell;
+    qt::QtShell shell{boxes};
     app::SystemTool tool{
         {ui, boxes, files, [] { return engine::MakeEngine(); }, registry, profile, dialogs, shell}};
 };
@@ -79,12 +75,36 @@ TEST_F(SystemTool, ThirdButtonWritesTheThreeValuesSilently) {
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
-TEST_F(SystemTool, SecondButtonOpensTheUpdateWindowWithThePlatformsDefaultTarget) {
+TEST_F(SystemTool, SecondButtonOpensTheUpdateWindowThatCopiesTheProgramFiles) {
     Click("pb_Workstationupdate");
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(tool.App().LoadedWindows(), 2);
-    ASSERT_NE(VisibleWindow("Workstationupdate"), nullptr);
+    QWidget* update = VisibleWindow("Workstationupdate");
+    ASSERT_NE(update, nullptr);
     EXPECT_EQ(tool.UpdateWindow().Text("Ziel"), "/opt/tarnu");
+
+    // The files of the program folder, by pattern, into a target folder that does not exist yet.
+    TempDir target;
+    tool.UpdateWindow().SetText("Quelle", " " + dir.path() + "/*.mdb ");
+    tool.UpdateWindow().SetText("Ziel", target.path() + "/neu/");
+    update->findChild<QAbstractButton*>("kopieren")->click();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, "Dateien wurden erfolgreich kopiert!");
+    EXPECT_EQ(boxes.boxes[0].style, ui::vbInformation);
+    EXPECT_EQ(boxes.boxes[0].title, "TARNU-System-Tool");
+    EXPECT_EQ(ReadFile(target.path() + "/neu/KDL.mdb"), ReadFile(dir.file("KDL.mdb")));
+    EXPECT_FALSE(FileExists(target.path() + "/neu/kdlcode.mde")) << "only what the pattern names";
+
+    // A missing source is the copy service's error, in its own box, and no success.
+    tool.UpdateWindow().SetText("Quelle", dir.path() + "/fehlt");
+    update->findChild<QAbstractButton*>("kopieren")->click();
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[1].title, qt::kCopyErrorTitle);
+    EXPECT_NE(boxes.boxes[1].text.find("fehlt"), std::string::npos) << boxes.boxes[1].text;
+
+    update->close();
+    EXPECT_NE(ReadFile(dir.file("tarnu-system-tool.ini")).find("Ziel=" + target.path() + "/neu/"),
+              std::string::npos);
 }
 
 }  // namespace
