@@ -485,11 +485,6 @@ posix::UniqueFd CreateExclusively(const std::string& path, mode_t mode) {
     return fd;
 }
 
-bool NameHolds(const std::string& path, const struct stat& file) {
-    struct stat now {};
-    return ::lstat(path.c_str(), &now) == 0 && SameFile(now, file);
-}
-
 // Removes a file the engine created, unless its name has meanwhile been given to another.
 void RemoveCreated(const std::string& path, const struct stat& created) {
     if (NameHolds(path, created)) {

@@ -41,11 +41,6 @@ bool NameLeadsTo(const std::string& name, const struct stat& st) {
     return ::stat(name.c_str(), &now) == 0 && SameFile(now, st);
 }
 
-bool NameHolds(const std::string& name, const struct stat& st) {
-    struct stat now {};
-    return ::lstat(name.c_str(), &now) == 0 && SameFile(now, st);
-}
-
 int Flock(int fd, int operation) {
     int rc;
     do {
@@ -112,6 +107,11 @@ struct ReservedFile {
 
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool NameHolds(const std::string& name, const struct stat& file) {
+    struct stat now {};
+    return ::lstat(name.c_str(), &now) == 0 && SameFile(now, file);
 }
 
 std::string AbsolutePath(const std::string& name) {

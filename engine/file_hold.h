@@ -76,6 +76,9 @@ void KeepCopy(ReservedFile& reservation, const std::string& path, int fd);
 
 // Whether two results of stat() describe the same file.
 bool SameFile(const struct stat& a, const struct stat& b);
+// Whether the name itself (a link at it is not followed) is the file described by `file`: what
+// a rename onto the name or an unlink of it would affect.
+bool NameHolds(const std::string& name, const struct stat& file);
 
 // name made absolute against the current directory; raises the engine's error for a name that
 // cannot be a path (empty, or holding a NUL character).
