@@ -20,7 +20,7 @@ bool IsTemporary(const dao::TableDef& def) {
     return def.Attributes == 0 && def.Name.compare(0, 5, kTempPrefix) == 0;
 }
 
-void RemoveLinks(dao::DBEngine& engine, const char* name) {
+void RemoveLinks(dao::DBEngine& engine, const std::string& name) {
     std::int32_t deleted = 0;
     std::int32_t passes = 0;
     std::unique_ptr<dao::Database> db;
@@ -42,8 +42,8 @@ void RemoveLinks(dao::DBEngine& engine, const char* name) {
     } while (deleted > 0 && passes < MaxLinkRemovalPasses);
 }
 
-void PurgeTemporaryTables(dao::DBEngine& engine) {
-    auto db = engine.OpenDatabase(kAdminDatabase);
+void PurgeTemporaryTables(dao::DBEngine& engine, const std::string& name) {
+    auto db = engine.OpenDatabase(name);
     dao::TableDefs& defs = db->TableDefs();
     for (int i = 0; i < defs.Count(); ++i) {
         const dao::TableDef def = defs.Item(i);
@@ -66,12 +66,13 @@ std::string QuoteName(const std::string& name) {
     return quoted + "]";
 }
 
-void CleanupDatabases(EngineHolder& engine) {
+void CleanupDatabases(EngineHolder& engine, FileServices& files) {
     dao::DBEngine& dao = engine.Get();
+    // The databases are rewritten in place: a link to one of them must pass the link rule.
     for (const char* name : kLinkedDatabases) {
-        RemoveLinks(dao, name);
+        RemoveLinks(dao, files.RewriteTarget(name));
     }
-    PurgeTemporaryTables(dao);
+    PurgeTemporaryTables(dao, files.RewriteTarget(kAdminDatabase));
 }
 
 }  // namespace tarnu::dbmaint

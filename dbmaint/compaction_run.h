@@ -18,8 +18,9 @@ std::string TimeStamp(const LocalDateTime& t);
 
 // The run behind "Programmdateien komprimieren": clean the databases, then compact the four
 // files of the program folder one after the other, each into a time-stamped copy beside it that
-// then takes the file's place. One message box reports success or the first error, which ends
-// the run.
+// then takes the file's place with the file's access rights. A file reached through a link is
+// compacted where it lies, and the link stays. Copies left by earlier runs that were killed are
+// removed first. One message box reports success or the first error, which ends the run.
 class CompactionRun {
   public:
     CompactionRun(EngineHolder& engine, FileServices& files, ui::MessageBoxes& boxes,
@@ -28,6 +29,7 @@ class CompactionRun {
 
   private:
     void CompactOne(const std::string& name, const std::string& password);
+    void RemoveLeftoverCopies(const std::string& folder);
 
     EngineHolder& engine_;
     FileServices& files_;

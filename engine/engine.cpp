@@ -1,10 +1,14 @@
 #include "engine/engine.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <type_traits>
+#include <unordered_map>
 #include <variant>
 
 #include "engine/connect.h"
@@ -17,6 +21,7 @@
 #include "engine/names.h"
 #include "engine/password.h"
 #include "engine/sqlite.h"
+#include "engine/vfs.h"
 
 namespace tarnu::engine {
 
@@ -29,15 +34,44 @@ constexpr std::size_t kMaxPasswordLength = 20;
 constexpr std::int32_t kDbEncrypt = 2;
 constexpr std::int32_t kKnownCompactOptions = 1 | 2 | 4 | 8 | 16 | 32 | 64;
 
+// The table definitions as DAO's collection hands them out. The catalog is read once and kept in
+// step with the collection's own deletes, so that a walk over it by index reads the catalog once
+// instead of once per entry; a commit of another connection (SQLite's data version tells) or a
+// change made another way through this database has it read again.
+//
+// The deletes of such a walk, each entry deleted just after it was handed out, are committed
+// together: when the walk reaches its end, before any other use of the database, before an
+// error is raised, and at the latest when the database is released. A delete outside a walk is
+// committed at once.
 class CatalogTableDefs final : public dao::TableDefs {
   public:
     explicit CatalogTableDefs(Database::State& db) : db_(db) {}
     int Count() override;
     dao::TableDef Item(int index) override;
     void Delete(const std::string& name) override;
+    // Drops what was read: the catalog changed through this database.
+    void Forget() {
+        loaded_ = false;
+        lastIndex_ = -1;
+    }
 
   private:
+    void Refresh();
+    // The position in entries_ of the entry at that index of the collection.
+    std::size_t PositionOf(int index) const;
+    void Dropped(const std::string& name);
+
     Database::State& db_;
+    bool loaded_ = false;
+    std::int64_t version_ = 0;
+    std::vector<dao::TableDef> entries_;
+    // The entries still there, counted in a Fenwick tree over positions.
+    std::vector<int> present_;
+    std::unordered_map<std::string, std::size_t> positions_;
+    int count_ = 0;
+    // The index and name of the entry handed out last.
+    int lastIndex_ = -1;
+    std::string lastName_;
 };
 
 }  // namespace
@@ -50,6 +84,8 @@ struct Database::State {
     std::unique_ptr<Connection> connection;
     CatalogTableDefs tableDefs{*this};
     bool inTransaction = false;
+    // The deletes of a walk over the table definitions wait in this transaction.
+    bool deletesPending = false;
 };
 
 namespace {
@@ -87,10 +123,36 @@ bool SqliteTableExists(const Connection& c, const std::string& name) {
     return q.Step();
 }
 
+std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& ch : folded) {
+        if (ch >= 'A' && ch <= 'Z') {
+            ch = static_cast<char>(ch + 32);
+        }
+    }
+    return folded;
+}
+
+// Commits the deletes a walk left waiting.
+void Settle(State& db) {
+    if (!db.deletesPending) {
+        return;
+    }
+    db.deletesPending = false;
+    try {
+        db.connection->Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db.connection->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        db.tableDefs.Forget();
+        throw;
+    }
+}
+
 // Runs body as one unit: a transaction of its own, or a savepoint inside the caller's
 // transaction. On any error nothing of body stays done.
 template <class Body>
 void Atomically(State& db, Body&& body) {
+    Settle(db);
     Connection& c = *db.connection;
     c.Exec(db.inTransaction ? "SAVEPOINT tarnu_statement" : "BEGIN IMMEDIATE");
     try {
@@ -110,6 +172,7 @@ void Atomically(State& db, Body&& body) {
 // Reads happen in a transaction too, so the catalog and the rows agree with each other.
 template <class Body>
 void Reading(State& db, Body&& body) {
+    Settle(db);
     if (db.inTransaction) {
         body();
         return;
@@ -181,33 +244,155 @@ void RemoveDefinition(const Connection& c, const std::string& name, std::int32_t
     }
 }
 
+void CatalogTableDefs::Refresh() {
+    State& db = db_;
+    const Connection& c = *db.connection;
+    // While this database writes, no other connection can commit.
+    const bool writing = db.deletesPending || db.inTransaction;
+    if (loaded_) {
+        if (writing) {
+            return;
+        }
+        Statement version(c, "PRAGMA data_version");
+        version.Step();
+        if (version.Int(0) == version_) {
+            return;
+        }
+    }
+    const auto load = [&] {
+        Statement version(c, "PRAGMA data_version");
+        version.Step();
+        version_ = version.Int(0);
+        Statement q(c,
+                    "SELECT name, attributes, connect, source_table FROM tarnu_catalog "
+                    "ORDER BY name COLLATE NOCASE");
+        entries_.clear();
+        positions_.clear();
+        while (q.Step()) {
+            dao::TableDef def;
+            def.Name = q.Text(0);
+            def.Attributes = ToAttributes(q.Int(1));
+            def.Connect = q.Text(2);
+            def.SourceTableName = q.Text(3);
+            positions_[Folded(def.Name)] = entries_.size();
+            entries_.push_back(std::move(def));
+        }
+    };
+    if (writing) {
+        load();
+    } else {
+        Reading(db, load);
+    }
+    const std::size_t n = entries_.size();
+    present_.assign(n + 1, 0);
+    for (std::size_t i = 1; i <= n; ++i) {
+        present_[i] += 1;
+        const std::size_t up = i + (i & (~i + 1));
+        if (up <= n) {
+            present_[up] += present_[i];
+        }
+    }
+    count_ = static_cast<int>(n);
+    loaded_ = true;
+    lastIndex_ = -1;
+}
+
+std::size_t CatalogTableDefs::PositionOf(int index) const {
+    const std::size_t n = entries_.size();
+    std::size_t position = 0;
+    int rest = index + 1;
+    for (std::size_t step = std::bit_floor(n); step > 0; step >>= 1) {
+        if (position + step <= n && present_[position + step] < rest) {
+            position += step;
+            rest -= present_[position];
+        }
+    }
+    return position;
+}
+
+void CatalogTableDefs::Dropped(const std::string& name) {
+    if (!loaded_) {
+        return;
+    }
+    auto it = positions_.find(Folded(name));
+    if (it == positions_.end()) {
+        Forget();
+        return;
+    }
+    for (std::size_t i = it->second + 1; i < present_.size(); i += i & (~i + 1)) {
+        --present_[i];
+    }
+    positions_.erase(it);
+    --count_;
+}
+
 int CatalogTableDefs::Count() {
-    Statement q(*db_.connection, "SELECT count(*) FROM tarnu_catalog");
-    q.Step();
-    return static_cast<int>(q.Int(0));
+    Refresh();
+    if (db_.deletesPending && count_ <= lastIndex_ + 1) {
+        // The walk has passed its last entry.
+        Settle(db_);
+    }
+    return count_;
 }
 
 dao::TableDef CatalogTableDefs::Item(int index) {
     if (index < 0) {
         throw MakeError(jet::ItemNotFound);
     }
-    Statement q(*db_.connection,
-                "SELECT name, attributes, connect, source_table FROM tarnu_catalog "
-                "ORDER BY name COLLATE NOCASE LIMIT 1 OFFSET ?1");
-    q.Bind(1, Value::Integer(index));
-    if (!q.Step()) {
+    Refresh();
+    if (db_.deletesPending && index != lastIndex_ + 1 && index != lastIndex_) {
+        // Not the walk that deleted: what it deleted goes to the file first.
+        Settle(db_);
+    }
+    if (index >= count_) {
+        Settle(db_);
         throw MakeError(jet::ItemNotFound);
     }
-    dao::TableDef def;
-    def.Name = q.Text(0);
-    def.Attributes = ToAttributes(q.Int(1));
-    def.Connect = q.Text(2);
-    def.SourceTableName = q.Text(3);
+    const dao::TableDef& def = entries_[PositionOf(index)];
+    lastIndex_ = index;
+    lastName_ = def.Name;
     return def;
 }
 
 void CatalogTableDefs::Delete(const std::string& name) {
-    Atomically(db_, [&] { RemoveDefinition(*db_.connection, name, jet::ItemNotFound); });
+    State& db = db_;
+    Connection& c = *db.connection;
+    if (db.inTransaction) {
+        Atomically(db, [&] { RemoveDefinition(c, name, jet::ItemNotFound); });
+        Dropped(name);
+        return;
+    }
+    // A walk that deletes the entry it was just handed goes on with the next one, if any.
+    const bool walking =
+        loaded_ && lastIndex_ >= 0 && lastIndex_ + 1 < count_ && SameName(name, lastName_);
+    if (!db.deletesPending) {
+        c.Exec("BEGIN IMMEDIATE");
+        db.deletesPending = true;
+        // What was read before may have changed until the write lock was taken.
+        Statement version(c, "PRAGMA data_version");
+        version.Step();
+        if (version.Int(0) != version_) {
+            Forget();
+        }
+    }
+    try {
+        c.Exec("SAVEPOINT tarnu_delete");
+        RemoveDefinition(c, name, jet::ItemNotFound);
+        c.Exec("RELEASE tarnu_delete");
+    } catch (...) {
+        sqlite3_exec(c.handle(), "ROLLBACK TO tarnu_delete; RELEASE tarnu_delete", nullptr, nullptr,
+                     nullptr);
+        // The deletes that succeeded stay done.
+        try {
+            Settle(db);
+        } catch (...) {
+        }
+        throw;
+    }
+    Dropped(name);
+    if (!walking) {
+        Settle(db);
+    }
 }
 
 // Checks that an opened file has the engine's tables and, when it is protected, that the
@@ -255,7 +440,7 @@ void CheckPasswordText(const std::string& password) {
 // neither rolls back nor removes. Once this connection holds the write lock (having rolled back
 // any journal that needed it), a journal still there belongs to no one and can go.
 void SweepStaleJournal(const Connection& c) {
-    std::string journal = c.path() + "-journal";
+    std::string journal = c.fileName() + "-journal";
     if (::access(journal.c_str(), F_OK) != 0) {
         return;
     }
@@ -272,11 +457,13 @@ std::unique_ptr<Database> Open(const std::string& name, bool exclusive, bool rea
     auto state = std::make_unique<State>();
     state->path = AbsolutePath(name);
     state->hold = std::make_unique<FileHold>(
-        state->path, exclusive ? FileHold::Mode::Exclusive : FileHold::Mode::Shared);
+        state->path, exclusive ? FileHold::Mode::Exclusive : FileHold::Mode::Shared,
+        readOnly ? FileHold::Access::ReadOnly : FileHold::Access::ReadWrite);
     // Only a file that shows our header is handed to SQLite, so a foreign file is never
-    // written to, not even by a journal rollback.
+    // written to, not even by a journal rollback. SQLite works on the very file checked.
     state->hold->CheckFormat();
-    state->connection = std::make_unique<Connection>(state->path, readOnly);
+    state->connection = std::make_unique<Connection>(state->path, state->hold->fileName(),
+                                                     state->hold->fd(), readOnly);
     RegisterJetFunctions(state->connection->handle());
     Admit(*state->connection, PasswordOf(connect));
     if (!readOnly) {
@@ -285,19 +472,47 @@ std::unique_ptr<Database> Open(const std::string& name, bool exclusive, bool rea
     return std::make_unique<Database>(std::move(state));
 }
 
-// Creates path only if nothing is there, so that no existing file is ever overwritten.
-void CreateExclusively(const std::string& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+// Creates path only if nothing is there, so that no existing file is ever overwritten, and
+// never through a link.
+posix::UniqueFd CreateExclusively(const std::string& path, mode_t mode) {
+    posix::UniqueFd fd = posix::OpenRegular(path, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, mode);
+    if (!fd.ok()) {
         if (errno == EEXIST) {
             throw MakeError(jet::DatabaseExists);
         }
         RaiseOpenError(path, errno);
     }
-    ::close(fd);
+    return fd;
+}
+
+// Removes a file the engine created, unless its name has meanwhile been given to another.
+void RemoveCreated(const std::string& path, const struct stat& created) {
+    if (NameHolds(path, created)) {
+        ::unlink(path.c_str());
+    }
+}
+
+// The copy of a file may be read by whoever may read the file, and by nobody else: it gets the
+// file's permission bits, its owner when root makes it, and its group where the process may set
+// it. Where it may not, the group's rights go rather than pass to another group.
+void GiveAccessOf(int fd, const struct stat& file) {
+    mode_t mode = file.st_mode & 0777;
+    if (::geteuid() == 0) {
+        if (::fchown(fd, file.st_uid, file.st_gid) != 0) {
+            throw MakeError(jet::DiskOrNetworkError);
+        }
+    } else {
+        struct stat copy {};
+        if (::fstat(fd, &copy) != 0) {
+            throw MakeError(jet::DiskOrNetworkError);
+        }
+        if (copy.st_gid != file.st_gid && ::fchown(fd, static_cast<uid_t>(-1), file.st_gid) != 0) {
+            mode &= ~static_cast<mode_t>(070);
+        }
+    }
+    if (::fchmod(fd, mode) != 0) {
+        throw MakeError(jet::DiskOrNetworkError);
+    }
 }
 
 }  // namespace
@@ -306,7 +521,13 @@ void CreateExclusively(const std::string& path) {
 
 Database::Database(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
-Database::~Database() = default;
+Database::~Database() {
+    try {
+        Settle(*state_);
+    } catch (...) {
+        // Nobody is left to tell; the deletes are undone as a whole.
+    }
+}
 
 dao::TableDefs& Database::TableDefs() {
     return state_->tableDefs;
@@ -333,8 +554,10 @@ void Database::Execute(const std::string& statement) {
                     Statement add(c, "INSERT INTO tarnu_catalog (name, attributes) VALUES (?1, 0)");
                     add.Bind(1, Value::Text(s.table));
                     add.Step();
+                    db.tableDefs.Forget();
                 } else if constexpr (std::is_same_v<T, jetsql::DropTable>) {
                     RemoveDefinition(c, s.table, jet::TableDoesNotExist);
+                    db.tableDefs.Forget();
                 } else if constexpr (std::is_same_v<T, jetsql::Insert>) {
                     RunCompiled(c, jetsql::CompileInsert(s, LocalTable(c, s.table)));
                 } else if constexpr (std::is_same_v<T, jetsql::Delete>) {
@@ -379,6 +602,7 @@ void Database::LinkTable(const dao::TableDef& link) {
         add.Bind(4, Value::Text(link.SourceTableName));
         add.Step();
     });
+    db.tableDefs.Forget();
 }
 
 void Database::ForEachRow(
@@ -423,6 +647,7 @@ Recordset Database::OpenRecordset(const std::string& select) {
 }
 
 void Database::BeginTrans() {
+    Settle(*state_);
     if (state_->inTransaction) {
         throw MakeError(jet::InvalidOperation);
     }
@@ -444,6 +669,7 @@ void Database::Rollback() {
         throw MakeError(jet::NoTransaction);
     }
     state_->inTransaction = false;
+    state_->tableDefs.Forget();
     state_->connection->Exec("ROLLBACK");
 }
 
@@ -463,17 +689,20 @@ std::unique_ptr<Database> Engine::CreateDatabase(const std::string& name,
     std::string password = PasswordOf(connect);
     CheckPasswordText(password);
     std::string path = AbsolutePath(name);
-    CreateExclusively(path);
+    posix::UniqueFd fd = CreateExclusively(path, 0666);
+    struct stat created {};
+    ::fstat(fd.get(), &created);
     try {
         auto state = std::make_unique<State>();
         state->path = path;
-        state->hold = std::make_unique<FileHold>(path, FileHold::Mode::Shared);
-        state->connection = std::make_unique<Connection>(path, false);
+        state->hold = std::make_unique<FileHold>(path, std::move(fd), FileHold::Mode::Shared);
+        state->connection =
+            std::make_unique<Connection>(path, state->hold->fileName(), state->hold->fd(), false);
         RegisterJetFunctions(state->connection->handle());
         InitializeFile(*state->connection, password.empty() ? "" : HashPassword(password));
         return std::make_unique<Database>(std::move(state));
     } catch (...) {
-        ::unlink(path.c_str());
+        RemoveCreated(path, created);
         throw;
     }
 }
@@ -496,39 +725,56 @@ void Engine::CompactDatabase(const std::string& source, const std::string& desti
     std::string to = AbsolutePath(destination);
 
     // The only hold on the source: no one opens it while it is copied, and nothing copies it
-    // while someone has it open.
-    FileHold hold(from, FileHold::Mode::Exclusive);
+    // while someone has it open. A reservation of the file lends its own.
+    FileHold hold(from, FileHold::Mode::Exclusive, FileHold::Access::ReadWrite);
     hold.CheckFormat();
-    {
-        // Opened read-write so that SQLite can roll back what a crashed writer left half done;
-        // the compaction itself only reads.
-        Connection sourceDb(from, false);
-        Admit(sourceDb, PasswordOf(password));
+    // Opened read-write so that SQLite can roll back what a crashed writer left half done;
+    // the compaction itself only reads.
+    Connection sourceDb(from, hold.fileName(), hold.fd(), false);
+    Admit(sourceDb, PasswordOf(password));
 
-        CreateExclusively(to);
-        try {
+    // Nobody else may read the copy before it carries the source's access rights.
+    posix::UniqueFd copy = CreateExclusively(to, 0600);
+    struct stat created {};
+    ::fstat(copy.get(), &created);
+    try {
+        // Held like an open database from the start, and within a reservation until the copy
+        // has taken the source's place: whatever another process wrote to it meanwhile would be
+        // lost.
+        if (::flock(copy.get(), LOCK_EX | LOCK_NB) != 0) {
+            throw MakeError(jet::FileInUse, to);
+        }
+        if (ReservedFile* reserved = hold.reservation()) {
+            KeepCopy(*reserved, to, copy.get());
+        }
+        {
+            HandOver file(to, copy.get());
             Statement vacuum(sourceDb, "VACUUM INTO ?1");
             vacuum.Bind(1, Value::Text(to));
             vacuum.Step();
-        } catch (...) {
-            ::unlink(to.c_str());
-            throw;
         }
-    }
-    if (newPassword) {
-        try {
-            Connection copy(to, false);
-            copy.Exec("DELETE FROM tarnu_meta WHERE key = 'pwd'");
+        if (newPassword) {
+            Connection copyDb(to, to, copy.get(), false);
+            copyDb.Exec("DELETE FROM tarnu_meta WHERE key = 'pwd'");
             if (!newPassword->empty()) {
-                Statement add(copy, "INSERT INTO tarnu_meta (key, value) VALUES ('pwd', ?1)");
+                Statement add(copyDb, "INSERT INTO tarnu_meta (key, value) VALUES ('pwd', ?1)");
                 add.Bind(1, Value::Text(HashPassword(*newPassword)));
                 add.Step();
             }
-        } catch (...) {
-            ::unlink(to.c_str());
-            throw;
         }
+        GiveAccessOf(copy.get(), hold.status());
+        // A name that leads elsewhere now does not hold the copy, whatever it holds instead.
+        if (!NameHolds(to, created)) {
+            throw tarnu::Error(tarnu::err::PathFileAccessError);
+        }
+    } catch (...) {
+        RemoveCreated(to, created);
+        throw;
     }
+}
+
+std::unique_ptr<dao::Reservation> Engine::Reserve(const std::string& path) {
+    return std::make_unique<FileReservation>(path);
 }
 
 std::unique_ptr<Engine> MakeEngine() {

@@ -86,6 +86,8 @@ class Engine final : public dao::DBEngine {
                          const std::optional<std::string>& locale = std::nullopt,
                          const std::optional<std::int32_t>& options = std::nullopt,
                          const std::optional<std::string>& password = std::nullopt) override;
+
+    std::unique_ptr<dao::Reservation> Reserve(const std::string& path) override;
 };
 
 std::unique_ptr<Engine> MakeEngine();

@@ -6,11 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 #include "engine/errors.h"
 #include "engine/format.h"
@@ -21,44 +22,97 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Closing any descriptor of a file drops every POSIX lock the process holds on it, SQLite's
-// included. So a hold gives its lock back with LOCK_UN and parks its descriptor; the parked
-// descriptors of a file are closed only when no hold of it is left in the process, and with the
-// holds the engine's SQLite connections to it are gone as well.
-struct Parking {
-    int holds = 0;
-    std::vector<int> parked;
-};
+// A name that changes hands while a hold is taken is looked at again this often before the file
+// counts as in use.
+constexpr int kOpenAttempts = 3;
 
-std::mutex gParkingMutex;
-std::map<std::pair<dev_t, ino_t>, Parking> gParking;
+// The reservations of this process, by file. The engine is used from one thread, but a mutex
+// costs nothing here and never guards a call that can block.
+std::mutex gReservedMutex;
+std::map<std::pair<dev_t, ino_t>, std::weak_ptr<ReservedFile>> gReserved;
 
-void Arrive(const struct stat& st) {
-    std::lock_guard<std::mutex> lock(gParkingMutex);
-    ++gParking[{st.st_dev, st.st_ino}].holds;
+std::pair<dev_t, ino_t> KeyOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino};
 }
 
-void Leave(const struct stat& st, int fd) {
-    std::vector<int> toClose;
-    {
-        std::lock_guard<std::mutex> lock(gParkingMutex);
-        auto it = gParking.find({st.st_dev, st.st_ino});
-        if (it == gParking.end()) {
-            ::close(fd);
-            return;
-        }
-        it->second.parked.push_back(fd);
-        if (--it->second.holds == 0) {
-            toClose = std::move(it->second.parked);
-            gParking.erase(it);
+// Whether an open by `name` would now reach the file described by st.
+bool NameLeadsTo(const std::string& name, const struct stat& st) {
+    struct stat now {};
+    return ::stat(name.c_str(), &now) == 0 && SameFile(now, st);
+}
+
+int Flock(int fd, int operation) {
+    int rc;
+    do {
+        rc = ::flock(fd, operation | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0 ? 0 : errno;
+}
+
+[[noreturn]] void RaiseLockError(const std::string& path, int error) {
+    if (error == EWOULDBLOCK) {
+        throw MakeError(jet::FileInUse, path);
+    }
+    throw MakeError(jet::DiskOrNetworkError);
+}
+
+// Opens a database file by name, following links as any open by name does, but never waiting:
+// a FIFO or a device would block a plain open, and they are no database files anyway.
+posix::UniqueFd OpenByName(const std::string& path, FileHold::Access access, struct stat& st) {
+    const int common = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    posix::UniqueFd fd;
+    if (access == FileHold::Access::ReadWrite) {
+        fd.Reset(::open(path.c_str(), O_RDWR | common));
+        if (!fd.ok() && errno != EACCES && errno != EPERM && errno != EROFS && errno != EISDIR &&
+            errno != ETXTBSY) {
+            RaiseOpenError(path, errno);
         }
     }
-    for (int parked : toClose) {
-        ::close(parked);
+    if (!fd.ok()) {
+        fd.Reset(::open(path.c_str(), O_RDONLY | common));
     }
+    if (!fd.ok()) {
+        RaiseOpenError(path, errno);
+    }
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        // Folders and devices are no files for the engine, as for the directory query.
+        throw MakeError(jet::FileNotFound, path);
+    }
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+std::string Resolved(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return path;
+    }
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
 }
 
 }  // namespace
+
+struct ReservedFile {
+    std::string path;
+    posix::UniqueFd fd;
+    struct stat st {};
+    std::string copyPath;
+    posix::UniqueFd copyFd;
+    struct stat copySt {};
+    // A hold of this process stands on the reservation.
+    bool lent = false;
+};
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool NameHolds(const std::string& name, const struct stat& file) {
+    struct stat now {};
+    return ::lstat(name.c_str(), &now) == 0 && SameFile(now, file);
+}
 
 std::string AbsolutePath(const std::string& name) {
     if (name.empty() || name.find('\0') != std::string::npos) {
@@ -104,47 +158,69 @@ void RaiseOpenError(const std::string& path, int error) {
     }
 }
 
-FileHold::FileHold(const std::string& path, Mode mode) : path_(path) {
-    do {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) {
-        RaiseOpenError(path, errno);
-    }
-    struct stat& st = stat_;
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd_);
-        fd_ = -1;
-        // Folders and devices are no files for the engine, as for the directory query.
-        throw MakeError(jet::FileNotFound, path);
-    }
-    // flock() locks belong to this open file, not to the process: they are not dropped when
-    // SQLite closes its own descriptor of the same file, and they do not meet SQLite's
-    // byte-range locks.
-    int operation = (mode == Mode::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
-    int rc;
-    do {
-        rc = ::flock(fd_, operation);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        int error = errno;
-        // Nothing of ours holds a lock through this descriptor yet, but SQLite may through its
-        // own descriptor of the same file: park it like any other.
-        Arrive(st);
-        Leave(st, fd_);
-        fd_ = -1;
-        if (error == EWOULDBLOCK) {
+FileHold::FileHold(const std::string& path, Mode mode, Access access) : path_(path) {
+    for (int attempt = 1;; ++attempt) {
+        fd_ = OpenByName(path, access, stat_);
+        fileName_ = Resolved(path);
+        if (Take(mode)) {
+            return;
+        }
+        // The name was given to another file between the open and the lock (a compaction put
+        // its copy there): the lock belongs on that one.
+        Let();
+        fd_.Reset();
+        if (attempt == kOpenAttempts) {
             throw MakeError(jet::FileInUse, path);
         }
+    }
+}
+
+FileHold::FileHold(const std::string& path, posix::UniqueFd created, Mode mode)
+    : fd_(std::move(created)), path_(path) {
+    if (::fstat(fd_.get(), &stat_) != 0) {
         throw MakeError(jet::DiskOrNetworkError);
     }
-    Arrive(st);
+    fileName_ = Resolved(path);
+    if (!Take(mode)) {
+        Let();
+        throw MakeError(jet::FileInUse, path);
+    }
 }
 
 FileHold::~FileHold() {
-    if (fd_ >= 0) {
-        ::flock(fd_, LOCK_UN);
-        Leave(stat_, fd_);
+    Let();
+}
+
+bool FileHold::Take(Mode mode) {
+    if (mode == Mode::Exclusive) {
+        std::lock_guard<std::mutex> lock(gReservedMutex);
+        auto it = gReserved.find(KeyOf(stat_));
+        if (it != gReserved.end()) {
+            if (std::shared_ptr<ReservedFile> reserved = it->second.lock()) {
+                if (reserved->lent) {
+                    throw MakeError(jet::FileInUse, path_);
+                }
+                reserved->lent = true;
+                reservation_ = std::move(reserved);
+            }
+        }
+    }
+    // flock() locks belong to this open file, not to the process: they do not meet SQLite's
+    // byte-range locks, and closing another descriptor of the same file keeps them.
+    if (!reservation_) {
+        if (const int error = Flock(fd_.get(), mode == Mode::Shared ? LOCK_SH : LOCK_EX)) {
+            RaiseLockError(path_, error);
+        }
+    }
+    return NameLeadsTo(path_, stat_) && NameLeadsTo(fileName_, stat_);
+}
+
+// Gives back what the hold stands on; closing the descriptor drops its lock.
+void FileHold::Let() {
+    if (reservation_) {
+        std::lock_guard<std::mutex> lock(gReservedMutex);
+        reservation_->lent = false;
+        reservation_.reset();
     }
 }
 
@@ -152,7 +228,7 @@ void FileHold::CheckFormat() const {
     unsigned char header[kHeaderSize];
     std::size_t got = 0;
     while (got < sizeof header) {
-        ssize_t n = ::pread(fd_, header + got, sizeof header - got, static_cast<off_t>(got));
+        ssize_t n = ::pread(fd_.get(), header + got, sizeof header - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -167,6 +243,55 @@ void FileHold::CheckFormat() const {
     if (!IsEngineHeader(header, got)) {
         throw MakeError(jet::UnrecognizedFormat, path_);
     }
+}
+
+}  // namespace tarnu::engine
+
+namespace tarnu::engine {
+
+FileReservation::FileReservation(const std::string& path)
+    : file_(std::make_shared<ReservedFile>()) {
+    file_->path = AbsolutePath(path);
+    for (int attempt = 1;; ++attempt) {
+        file_->fd = OpenByName(file_->path, FileHold::Access::ReadOnly, file_->st);
+        if (const int error = Flock(file_->fd.get(), LOCK_EX)) {
+            RaiseLockError(file_->path, error);
+        }
+        if (NameLeadsTo(file_->path, file_->st)) {
+            break;
+        }
+        file_->fd.Reset();
+        if (attempt == kOpenAttempts) {
+            throw MakeError(jet::FileInUse, file_->path);
+        }
+    }
+    std::lock_guard<std::mutex> lock(gReservedMutex);
+    gReserved[KeyOf(file_->st)] = file_;
+}
+
+FileReservation::~FileReservation() {
+    std::lock_guard<std::mutex> lock(gReservedMutex);
+    auto it = gReserved.find(KeyOf(file_->st));
+    if (it != gReserved.end() && it->second.lock() == file_) {
+        gReserved.erase(it);
+    }
+}
+
+bool FileReservation::StillInPlace() {
+    // As the replace sees the names: a link now standing at either of them is not the file.
+    return file_->copyFd.ok() && NameHolds(file_->path, file_->st) &&
+           NameHolds(file_->copyPath, file_->copySt);
+}
+
+void KeepCopy(ReservedFile& reservation, const std::string& path, int fd) {
+    posix::UniqueFd kept(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    struct stat st {};
+    if (!kept.ok() || ::fstat(kept.get(), &st) != 0) {
+        throw MakeError(jet::DiskOrNetworkError);
+    }
+    reservation.copyPath = path;
+    reservation.copySt = st;
+    reservation.copyFd = std::move(kept);
 }
 
 }  // namespace tarnu::engine

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "engine/errors.h"
+#include "engine/vfs.h"
 
 namespace tarnu::engine {
 
@@ -24,10 +25,12 @@ std::string FunctionErrorText(std::int32_t number) {
     return std::string(kFunctionErrorPrefix) + std::to_string(number);
 }
 
-Connection::Connection(const std::string& path, bool readOnly) : path_(path) {
+Connection::Connection(const std::string& path, const std::string& fileName, int fd, bool readOnly)
+    : path_(path), fileName_(fileName) {
     int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
                 SQLITE_OPEN_EXRESCODE;
-    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    HandOver file(fileName, fd);
+    int rc = sqlite3_open_v2(fileName.c_str(), &db_, flags, VfsName());
     if (rc != SQLITE_OK) {
         tarnu::Error e = ErrorFor(rc);
         sqlite3_close_v2(db_);

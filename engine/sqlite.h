@@ -18,15 +18,17 @@ constexpr int kBusyTimeoutMs = 5000;
 
 class Connection {
   public:
-    // Opens an existing file (an absolute path, so that it is never read as a URI) or, with
-    // create, an existing empty one. Neither reads nor writes the file yet.
-    Connection(const std::string& path, bool readOnly);
+    // Has SQLite work on the open file `fd` (a database file or an existing empty one), which
+    // the engine knows as `path` and whose journal lies beside `fileName` (absolute paths, so
+    // that they are never read as URIs). Neither reads nor writes the file yet.
+    Connection(const std::string& path, const std::string& fileName, int fd, bool readOnly);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     sqlite3* handle() const { return db_; }
     const std::string& path() const { return path_; }
+    const std::string& fileName() const { return fileName_; }
 
     // Runs SQL without results; raises on failure.
     void Exec(const char* sql);
@@ -37,6 +39,7 @@ class Connection {
   private:
     sqlite3* db_ = nullptr;
     std::string path_;
+    std::string fileName_;
 };
 
 class Statement {

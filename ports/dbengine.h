@@ -48,6 +48,16 @@ class Database {
     virtual void Execute(const std::string& statement) = 0;
 };
 
+// A database file kept for one compaction; see DBEngine::Reserve. Not part of DAO.
+class Reservation {
+  public:
+    virtual ~Reservation() = default;
+    // Whether the reserved name still names the reserved file and the name of the copy that a
+    // compaction of it wrote while reserved still names that copy: only then may the copy take
+    // the file's place. False when no such copy was written.
+    virtual bool StillInPlace() = 0;
+};
+
 class DBEngine {
   public:
     virtual ~DBEngine() = default;
@@ -55,10 +65,20 @@ class DBEngine {
     virtual std::unique_ptr<Database> OpenDatabase(const std::string& name) = 0;
     // Writes a compacted copy of source at destination and leaves source as it was. Omitted
     // arguments take the engine's defaults. password is a connect-style string (";pwd=...").
+    // The copy gets the source's permission bits and, as far as the process may set them, its
+    // owner and group; on Windows it gets the rights its folder hands down, as Jet's copy does.
     virtual void CompactDatabase(const std::string& source, const std::string& destination,
                                  const std::optional<std::string>& locale = std::nullopt,
                                  const std::optional<std::int32_t>& options = std::nullopt,
                                  const std::optional<std::string>& password = std::nullopt) = 0;
+
+    // Not part of DAO. Until the returned object is released, no other process can open or
+    // compact the database at path through the engine (it gets "in use", 3045), nor can this
+    // one, except for one CompactDatabase of it, whose copy is then kept out of reach the same
+    // way. Raises the engine's error when the file is in use or cannot be opened. On Windows it
+    // does nothing and StillInPlace always answers true: there Jet's own sharing rules keep
+    // others out of a file being compacted, and the replace refuses a file that is open.
+    virtual std::unique_ptr<Reservation> Reserve(const std::string& path) = 0;
 };
 
 }  // namespace tarnu::dao

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tarnu {
 
@@ -45,9 +46,25 @@ class FileServices {
     // Forces a file's data to stable storage; raises when it cannot.
     virtual void SyncFile(const std::string& path) = 0;
     // Puts `from` in the place of the existing file `to` in one step, so that `to` names
-    // either the old or the new file at every moment, and makes the change durable. A
-    // read-only `to` is refused like a delete of it would be. On failure both files stay.
+    // either the old or the new file at every moment. A read-only `to` is refused like a
+    // delete of it would be; on failure both files stay. Once `to` names the new file the
+    // replace is done and raises nothing more: it is then made durable as far as the
+    // platform can.
     virtual void ReplaceFile(const std::string& from, const std::string& to) = 0;
+
+    // The file that a name the tool rewrites stands for, so that the file itself is rewritten
+    // and replaced beside where it lies. Where a name may be a symbolic link, a link is followed
+    // only when it belongs to the administrator, to the user the tool runs as, or to the owner
+    // of the folder it lies in; any other raises error 75 (so does a chain of links too long).
+    // A name with nothing behind it is returned as it is. On Windows: the name unchanged.
+    virtual std::string RewriteTarget(const std::string& path) = 0;
+    // The names of the regular files directly in a folder (no links, no folders), in no
+    // particular order; none when the folder cannot be listed. Never raises.
+    virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
+    // Deletes the regular file at path unless a process has it open through the database
+    // engine, which on Windows a plain delete already refuses; a link or anything else at path
+    // is left alone. Tells whether the file was deleted. Never raises.
+    virtual bool RemoveUnused(const std::string& path) = 0;
 };
 
 // The separator the platform puts between the parts of a path.

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "dbmaint/cleanup.h"
 #include "tests/dbmaint/dbmaint_support.h"
@@ -68,12 +69,13 @@ class Cleanup : public ::testing::Test {
     std::unique_ptr<engine::Engine> eng = engine::MakeEngine();
     std::shared_ptr<RecordingEngine::Log> log = std::make_shared<RecordingEngine::Log>();
     dbmaint::EngineHolder holder{[this] { return std::make_unique<RecordingEngine>(log); }};
+    posix::PosixFileServices files;
 };
 
 TEST_F(Cleanup, ADatabaseWithoutLinksIsOpenedOnceAndLeftAlone) {
     CreatePlain();
     const auto before = ReadContent(dir.file("KDL.mdb"));
-    dbmaint::CleanupDatabases(holder);
+    dbmaint::CleanupDatabases(holder, files);
     EXPECT_EQ(log->opens["KDL.mdb"], 1);
     EXPECT_EQ(log->opens["kdlcode.mde"], 1);
     EXPECT_EQ(log->opens["Tarnu-Admin.mde"], 2) << "one pass, then the purge";
@@ -97,7 +99,7 @@ TEST_F(Cleanup, LinksGoInElevenPassesAndOnlyWholeLinkValuesCount) {
         Local(*admin, "Protokoll", 1);
     }
     const auto sourceBefore = ReadContent(dir.file("Quelle.mdb"));
-    dbmaint::CleanupDatabases(holder);
+    dbmaint::CleanupDatabases(holder, files);
 
     EXPECT_EQ(log->opens["KDL.mdb"], 11);
     EXPECT_EQ(log->opens["kdlcode.mde"], 11) << "also when the first pass removed every link";
@@ -131,7 +133,7 @@ TEST_F(Cleanup, TemporaryTablesAreEmptiedByExactPrefixAndLocalOnly) {
         Local(*admin, "Protokoll", 2);
         Link(*admin, "Temp_Verknuepft", dbAttachedTable | dbAttachSavePWD);
     }
-    dbmaint::CleanupDatabases(holder);
+    dbmaint::CleanupDatabases(holder, files);
 
     for (const char* emptied : {"Temp_Import", "Temp_", "Temp_a b", "Temp_x]y"}) {
         EXPECT_EQ(Rows("Tarnu-Admin.mde", emptied), 0u) << emptied;
@@ -154,7 +156,7 @@ TEST_F(Cleanup, FirstErrorPassesOnUnchangedAndEarlierWorkStays) {
     }
     // kdlcode.mde is missing: the clean-up stops there, after KDL.mdb has lost its link.
     try {
-        dbmaint::CleanupDatabases(holder);
+        dbmaint::CleanupDatabases(holder, files);
         FAIL() << "a missing database must raise";
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), 3024);
@@ -169,14 +171,70 @@ TEST_F(Cleanup, DatabasesAreFoundInTheCurrentDirectoryAndAllReleased) {
     {
         TempDir elsewhere;
         ScopedCurrentDir away(elsewhere.path());
-        EXPECT_EQ(ErrorOf([&] { dbmaint::CleanupDatabases(holder); }), 3024);
+        EXPECT_EQ(ErrorOf([&] { dbmaint::CleanupDatabases(holder, files); }), 3024);
     }
-    dbmaint::CleanupDatabases(holder);
+    dbmaint::CleanupDatabases(holder, files);
     // An exclusive open succeeds only when nothing else holds the file.
     for (const char* name : {"KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
         EXPECT_NO_THROW(eng->OpenDatabase(dir.file(name), true, false, "")) << name;
     }
     EXPECT_EQ(log->created, 1) << "one engine for the whole process";
+}
+
+// The work SQLite does for every connection the process opens: virtual machine steps, which
+// grow with the rows a statement visits, and commits.
+struct SqliteWork {
+    std::uint64_t steps = 0;
+    std::uint64_t commits = 0;
+};
+SqliteWork gWork;
+
+int CountSteps(unsigned, void*, void* statement, void*) {
+    gWork.steps += static_cast<std::uint64_t>(
+        sqlite3_stmt_status(static_cast<sqlite3_stmt*>(statement), SQLITE_STMTSTATUS_VM_STEP, 1));
+    return 0;
+}
+int CountCommit(void*) {
+    ++gWork.commits;
+    return 0;
+}
+int Instrument(sqlite3* db, const char**, const sqlite3_api_routines*) {
+    sqlite3_trace_v2(db, SQLITE_TRACE_PROFILE, CountSteps, nullptr);
+    sqlite3_commit_hook(db, CountCommit, nullptr);
+    return SQLITE_OK;
+}
+
+// A catalog of many links: each pass walks it once, and the deletes of a pass reach the file
+// together, not one commit each.
+TEST_F(Cleanup, APassIsLinearInTheCatalogAndCommitsItsDeletesTogether) {
+    const auto work = [&](int links) {
+        TempDir d;
+        ScopedCurrentDir in(d.path());
+        {
+            auto kdl = eng->CreateDatabase(d.file("KDL.mdb"));
+            kdl->Execute("CREATE TABLE Kunden (N LONG)");
+            kdl->BeginTrans();
+            for (int i = 0; i < links; ++i) {
+                // Adjacent links, the walk's worst case: every deletion skips the next one.
+                kdl->LinkTable(
+                    {"L" + std::to_string(100000 + i), dbAttachedODBC, "ODBC;DSN=x;", "dbo.T"});
+            }
+            kdl->CommitTrans();
+            eng->CreateDatabase(d.file("kdlcode.mde"));
+            eng->CreateDatabase(d.file("Tarnu-Admin.mde"));
+        }
+        gWork = {};
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(Instrument));
+        dbmaint::CleanupDatabases(holder, files);
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(Instrument));
+        EXPECT_EQ(ReadContent(d.file("KDL.mdb")).defs.size(), 1u) << "every link is gone";
+        return gWork;
+    };
+    const SqliteWork small = work(250);
+    const SqliteWork large = work(2000);
+    // Eight times the links: about eight times the work for linear passes, 64 for quadratic.
+    EXPECT_LT(large.steps, small.steps * 12) << small.steps << " -> " << large.steps;
+    EXPECT_LT(large.commits, 40u) << "a commit per delete";
 }
 
 TEST(QuoteName, BracketsAndDoubledClosingBrackets) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,16 +41,44 @@ pid_t StartRun(const std::string& dir) {
     ::_exit(code);
 }
 
+struct Access {
+    mode_t mode;
+    uid_t uid;
+    gid_t gid;
+    bool operator==(const Access&) const = default;
+};
+
+std::map<std::string, Access> AccessOf(const std::string& dir) {
+    std::map<std::string, Access> access;
+    for (const auto& name : kProgramFiles) {
+        struct stat st {};
+        ::lstat((dir + "/" + name).c_str(), &st);
+        access[name] = {st.st_mode, st.st_uid, st.st_gid};
+    }
+    return access;
+}
+
 TEST(CompactionKill, EveryNameHoldsAWholeDatabaseAfterAKillAtAnyMoment) {
     TempDir dir;
     CopyDemoFolder(dir.path());
     const auto before = ReadProgramFolder(dir.path());
+    // Modes and owners that the default of a new file would not give.
+    const bool root = ::geteuid() == 0;
+    ::chmod(dir.file("system.srv").c_str(), 0600);
+    ::chmod(dir.file("KDL.mdb").c_str(), 0660);
+    ::chmod(dir.file("kdlcode.mde").c_str(), 0604);
+    if (root) {
+        ::chown(dir.file("KDL.mdb").c_str(), 0, 65534);
+        ::chown(dir.file("kdlcode.mde").c_str(), 65534, 65534);
+    }
+    const auto access = AccessOf(dir.path());
 
     // A whole undisturbed run tells how long there is to hit.
     auto t0 = Clock::now();
     int status = 0;
     ::waitpid(StartRun(dir.path()), &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    ASSERT_EQ(AccessOf(dir.path()), access) << "after a whole run";
     const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0);
 
     const unsigned seed = std::random_device{}();
@@ -74,6 +103,7 @@ TEST(CompactionKill, EveryNameHoldsAWholeDatabaseAfterAKillAtAnyMoment) {
             ASSERT_TRUE(FileExists(dir.file(name))) << name << " lost after kill " << kills;
         }
         ASSERT_EQ(ReadProgramFolder(dir.path()), before) << "after kill " << kills;
+        ASSERT_EQ(AccessOf(dir.path()), access) << "after kill " << kills;
         // Copies that a killed run left behind are not what this test is about; they would
         // only make the next run stop at an existing name within the same second.
         for (const auto& copy : DummyFiles(dir.path())) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "dbmaint/cleanup.h"
 #include "dbmaint/compaction_run.h"
@@ -185,6 +187,212 @@ TEST_F(CompactionRun, OneEngineServesEveryRun) {
     EXPECT_EQ(boxes.boxes[1].style, ui::vbInformation);
     EXPECT_EQ(log->created, 1);
     EXPECT_EQ(ReadProgramFolder(dir.path()), rows);
+}
+
+// Another user's database, a group's database and the password file keep who may read them, and
+// a database reached through a link stays a link to its compacted file.
+TEST_F(CompactionRun, EachFileKeepsItsModeOwnerGroupAndLink) {
+    const bool root = ::geteuid() == 0;
+    const uid_t me = ::geteuid();
+    const gid_t mine = ::getegid();
+    ASSERT_EQ(::mkdir(dir.file("gemeinsam").c_str(), 0755), 0);
+    ASSERT_EQ(::rename(dir.file("Tarnu-Admin.mde").c_str(),
+                       dir.file("gemeinsam/Tarnu-Admin.mde").c_str()),
+              0);
+    ASSERT_EQ(::symlink("gemeinsam/Tarnu-Admin.mde", dir.file("Tarnu-Admin.mde").c_str()), 0);
+    struct Access {
+        std::string file;
+        mode_t mode;
+        uid_t uid;
+        gid_t gid;
+    };
+    const std::vector<Access> wanted = {
+        {"system.srv", 0600, me, mine},
+        {"KDL.mdb", 0664, me, root ? 65534 : mine},
+        {"kdlcode.mde", 0640, root ? 65534 : me, root ? 65534 : mine},
+        {"gemeinsam/Tarnu-Admin.mde", 0660, me, mine},
+    };
+    for (const Access& a : wanted) {
+        ASSERT_EQ(::chown(dir.file(a.file).c_str(), a.uid, a.gid), 0) << a.file;
+        ASSERT_EQ(::chmod(dir.file(a.file).c_str(), a.mode), 0) << a.file;
+    }
+    const ino_t shared = InodeOf(dir.file("gemeinsam/Tarnu-Admin.mde"));
+
+    run();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].style, ui::vbInformation) << boxes.boxes[0].text;
+    for (const Access& a : wanted) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(dir.file(a.file).c_str(), &st), 0) << a.file;
+        EXPECT_EQ(st.st_mode & 07777, a.mode) << a.file;
+        EXPECT_EQ(st.st_uid, a.uid) << a.file;
+        EXPECT_EQ(st.st_gid, a.gid) << a.file;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("Tarnu-Admin.mde")));
+    EXPECT_EQ(std::filesystem::read_symlink(dir.file("Tarnu-Admin.mde")),
+              "gemeinsam/Tarnu-Admin.mde");
+    EXPECT_NE(InodeOf(dir.file("gemeinsam/Tarnu-Admin.mde")), shared)
+        << "the linked file is compacted";
+    EXPECT_EQ(ReplacedFiles(), std::vector<bool>(4, true));
+    EXPECT_TRUE(DummyFiles(dir.path()).empty());
+    EXPECT_TRUE(DummyFiles(dir.file("gemeinsam")).empty());
+    EXPECT_EQ(ReadProgramFolder(dir.path()), rows);
+}
+
+// A link that another user put into root's program folder leads nowhere: neither the clean-up
+// nor the compaction touches the file it points to.
+class ForeignLink : public CompactionRun, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ForeignLink, EndsTheRunWithError75) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a link of another user needs root";
+    }
+    const std::string name = GetParam();
+    ASSERT_EQ(::mkdir(dir.file("fremd").c_str(), 0755), 0);
+    const std::string target = dir.file("fremd/" + name);
+    ASSERT_EQ(::rename(dir.file(name).c_str(), target.c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), dir.file(name).c_str()), 0);
+    ASSERT_EQ(::lchown(dir.file(name).c_str(), 65534, 65534), 0);
+    const std::string bytes = ReadFile(target);
+
+    run();
+    EXPECT_EQ(FailureText(), "Fehler beim Zugriff auf Pfad/Datei");
+    EXPECT_TRUE(ReadFile(target) == bytes) << "the linked file was changed";
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file(name)));
+    EXPECT_EQ(ReplacedFiles(), std::vector<bool>(4, false));
+    EXPECT_TRUE(DummyFiles(dir.path()).empty());
+    EXPECT_TRUE(DummyFiles(dir.file("fremd")).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(CleanedOrOnlyCompacted, ForeignLink,
+                         ::testing::Values("KDL.mdb", "system.srv"));
+
+// A FIFO where the run opens a file: the run must end with its message, not wait for a writer.
+class FifoInTheWay : public CompactionRun,
+                     public ::testing::WithParamInterface<std::tuple<const char*, const char*>> {};
+
+TEST_P(FifoInTheWay, EndsTheRunWithItsMessage) {
+    const auto [name, message] = GetParam();
+    std::remove(dir.file(name).c_str());
+    ASSERT_EQ(::mkfifo(dir.file(name).c_str(), 0600), 0);
+    const std::string database = dir.file("KDL.mdb");
+    const std::string expected =
+        std::string(message) == "missing"  ? "Datei '" + database + "' nicht gefunden."
+        : std::string(message) == "denied" ? "Auf die Datei '" + database +
+                                                 "' kann nicht zugegriffen werden; die "
+                                                 "Berechtigung fehlt."
+                                           : message;
+    files.clock = {{2026, 12, 6, 4, 51, 1}};
+    const pid_t child = StartChild([&] {
+        run();
+        return boxes.boxes.size() == 1 && boxes.boxes[0].style == ui::vbCritical &&
+                       boxes.boxes[0].text == expected
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(WaitChildFor(child, 20), 0) << "-2: the run hung";
+    EXPECT_EQ(ReplacedFiles()[0], false);
+}
+
+INSTANTIATE_TEST_SUITE_P(CopyAndDatabase, FifoInTheWay,
+                         ::testing::Values(std::make_tuple("06122026045101Dummy.mdb",
+                                                           "Datenbank existiert bereits."),
+                                           std::make_tuple("KDL.mdb", "missing"),
+                                           std::make_tuple("KDL.mdb-journal", "denied")));
+
+// Between a file's compaction and its replace no other process may open the file or its copy:
+// what it wrote there would be lost to the replace.
+TEST_F(CompactionRun, NoOtherProcessOpensTheFileOrItsCopyBeforeTheReplace) {
+    std::optional<std::vector<std::int32_t>> opened;
+    files.beforeSync = [&](int call, const std::string& copy) {
+        if (call == 2) {  // KDL.mdb
+            opened = RunInChild([&] {
+                auto eng = engine::MakeEngine();
+                return std::vector<std::int32_t>{
+                    ErrorOf([&] { eng->OpenDatabase(dir.file("KDL.mdb")); }),
+                    ErrorOf([&] { eng->OpenDatabase(copy); })};
+            });
+        }
+    };
+    run();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].style, ui::vbInformation) << boxes.boxes[0].text;
+    ASSERT_TRUE(opened.has_value());
+    EXPECT_EQ(*opened, (std::vector<std::int32_t>{3045, 3045}));
+    EXPECT_NO_THROW(engine::MakeEngine()->OpenDatabase(dir.file("KDL.mdb"), true, false, ""))
+        << "the file is free again after the run";
+}
+
+// When something else took the file's or the copy's name meanwhile, the replace would throw it
+// away: the run stops with error 75 and keeps both.
+class NameTakenBeforeTheReplace : public CompactionRun,
+                                  public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NameTakenBeforeTheReplace, StopsTheRunAndKeepsBoth) {
+    const bool copyName = GetParam();
+    std::string taken;
+    std::string moved;
+    files.beforeSync = [&](int call, const std::string& copy) {
+        if (call == 2) {  // KDL.mdb
+            taken = copyName ? copy : dir.file("KDL.mdb");
+            moved = dir.file("beiseite");
+            ASSERT_EQ(::rename(taken.c_str(), moved.c_str()), 0);
+            WriteFile(taken, "fremd");
+        }
+    };
+    run();
+    EXPECT_EQ(FailureText(), "Fehler beim Zugriff auf Pfad/Datei");
+    EXPECT_EQ(ReadFile(taken), "fremd") << "what took the name stays";
+    EXPECT_TRUE(FileExists(moved));
+    EXPECT_TRUE(Replaced("system.srv"));
+    EXPECT_FALSE(Replaced("kdlcode.mde"));
+    EXPECT_FALSE(Replaced("Tarnu-Admin.mde"));
+    if (copyName) {
+        EXPECT_FALSE(Replaced("KDL.mdb"));
+        EXPECT_EQ(ReadContent(moved).rows, rows["KDL.mdb"].rows) << "the copy is kept whole";
+    } else {
+        EXPECT_EQ(DummyFiles(dir.path()).size(), 1u) << "the copy is kept";
+        EXPECT_EQ(ReadContent(moved).rows, rows["KDL.mdb"].rows) << "the file is kept whole";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FileOrCopy, NameTakenBeforeTheReplace, ::testing::Bool());
+
+// Copies left by killed runs would pile up at full size: a run removes them, but only files of
+// exactly its own name form that nobody uses.
+TEST_F(CompactionRun, LeftoverCopiesOfEarlierRunsAreRemovedAndNothingElse) {
+    const std::vector<std::string> leftovers = {"01012024120000Dummy.mdb",
+                                                "31122023235959Dummy.mdb"};
+    std::filesystem::copy_file(dir.file("KDL.mdb"), dir.file(leftovers[0]));
+    WriteFile(dir.file(leftovers[1]), "halb geschrieben");
+    const std::vector<std::string> others = {
+        "0101202412000Dummy.mdb",  "010120241200000Dummy.mdb",    "0101202412000xDummy.mdb",
+        "01012024120000dummy.mdb", "01012024120000Dummy.mdb.alt", "KDLDummy.mdb",
+    };
+    for (const auto& name : others) {
+        WriteFile(dir.file(name), name);
+    }
+    WriteFile(dir.file("ziel"), "ziel");
+    ASSERT_EQ(::symlink("ziel", dir.file("02012024120000Dummy.mdb").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.file("03012024120000Dummy.mdb").c_str(), 0755), 0);
+    const std::string held = dir.file("04012024120000Dummy.mdb");
+    std::filesystem::copy_file(dir.file("kdlcode.mde"), held);
+    HoldingChild user(held);
+    ASSERT_EQ(user.openResult(), 0);
+
+    run();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].style, ui::vbInformation) << boxes.boxes[0].text;
+    for (const auto& name : leftovers) {
+        EXPECT_FALSE(FileExists(dir.file(name))) << name;
+    }
+    for (const auto& name : others) {
+        EXPECT_EQ(ReadFile(dir.file(name)), name);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("02012024120000Dummy.mdb")));
+    EXPECT_EQ(ReadFile(dir.file("ziel")), "ziel");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("03012024120000Dummy.mdb")));
+    EXPECT_TRUE(FileExists(held)) << "a copy in use stays";
 }
 
 // A file error at any step of any file: the earlier files stay compacted, the failing one and

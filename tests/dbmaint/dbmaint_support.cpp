@@ -108,6 +108,10 @@ void RecordingEngine::CompactDatabase(const std::string& source, const std::stri
     real_->CompactDatabase(source, destination, locale, options, password);
 }
 
+std::unique_ptr<dao::Reservation> RecordingEngine::Reserve(const std::string& path) {
+    return real_->Reserve(path);
+}
+
 void FaultyFiles::FailAt(const std::string& operation, int nth, Error fault) {
     failOp_ = operation;
     failNth_ = nth;
@@ -135,6 +139,9 @@ LocalDateTime FaultyFiles::Now() {
 
 void FaultyFiles::SyncFile(const std::string& path) {
     Step("SyncFile");
+    if (beforeSync) {
+        beforeSync(counts_["SyncFile"], path);
+    }
     PosixFileServices::SyncFile(path);
 }
 

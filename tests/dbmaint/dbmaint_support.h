@@ -59,6 +59,7 @@ class RecordingEngine : public dao::DBEngine {
                          const std::optional<std::string>& locale,
                          const std::optional<std::int32_t>& options,
                          const std::optional<std::string>& password) override;
+    std::unique_ptr<dao::Reservation> Reserve(const std::string& path) override;
 
   private:
     std::unique_ptr<engine::Engine> real_ = engine::MakeEngine();
@@ -77,6 +78,9 @@ class FaultyFiles : public posix::PosixFileServices {
     void FailAt(const std::string& operation, int nth, Error fault);
     // Successive calls of Now() hand out these times, the last one again when they run out.
     std::vector<LocalDateTime> clock;
+    // Called with the call's number (from 1) and the copy's path before each SyncFile: the
+    // moment between a file's compaction and its replace.
+    std::function<void(int call, const std::string& copy)> beforeSync;
 
   private:
     void Step(const std::string& operation);

@@ -1,11 +1,52 @@
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "tests/engine/engine_test_util.h"
 
 namespace tarnu::engine::test {
 namespace {
+
+// Runs once, the first time SQLite works on a statement of any connection after `when` holds.
+struct DuringAStatement {
+    std::function<bool()> when;
+    std::function<void()> then;
+};
+DuringAStatement gDuring;
+
+int OnProgress(void*) {
+    if (gDuring.when && gDuring.when()) {
+        gDuring.when = nullptr;
+        gDuring.then();
+    }
+    return 0;
+}
+int WatchStatements(sqlite3* db, const char**, const sqlite3_api_routines*) {
+    sqlite3_progress_handler(db, 1, OnProgress, nullptr);
+    return SQLITE_OK;
+}
+
+// SQLite's own file layer, except that looking up the full name of `armed` first runs `then`:
+// it stands for someone who changes what a name leads to just before SQLite opens it.
+struct BeforeOpen {
+    std::string armed;
+    std::function<void()> then;
+};
+BeforeOpen gBeforeOpen;
+sqlite3_vfs gTracingVfs;
+
+int FullPathnameAfterSwap(sqlite3_vfs*, const char* name, int size, char* out) {
+    if (!gBeforeOpen.armed.empty() && gBeforeOpen.armed == name) {
+        gBeforeOpen.armed.clear();
+        gBeforeOpen.then();
+    }
+    sqlite3_vfs* unix = sqlite3_vfs_find("unix");
+    return unix->xFullPathname(unix, name, size, out);
+}
 
 class CompactTest : public EngineTest {
   protected:
@@ -87,6 +128,88 @@ TEST_F(CompactTest, PasswordTravelsWithTheCopy) {
     engine_->CompactDatabase(Path("system.srv"), Path("offen.mdb"), ";pwd=", std::nullopt,
                              ";pwd=brisk");
     EXPECT_NO_THROW(engine_->OpenDatabase(Path("offen.mdb")));
+}
+
+// The copy may be read by whoever may read the source, and by nobody else. A runner who may not
+// give it the source's group drops the group's rights rather than hand them to another group.
+TEST_F(CompactTest, TheCopyGetsTheSourcesAccessAsFarAsTheRunnerMay) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "files of other users need root";
+    }
+    Build("a.mdb");
+    ASSERT_EQ(::chmod(dir_.path().c_str(), 0777), 0);
+    ASSERT_EQ(::chown(Path("a.mdb").c_str(), 65534, 0), 0);
+    ASSERT_EQ(::chmod(Path("a.mdb").c_str(), 0640), 0);
+    struct Case {
+        const char* copy;
+        bool asNobody;
+        mode_t mode;
+        uid_t uid;
+        gid_t gid;
+    };
+    for (const Case& c :
+         {Case{"root.mdb", false, 0640, 65534, 0}, Case{"nobody.mdb", true, 0600, 65534, 65534}}) {
+        SCOPED_TRACE(c.copy);
+        const pid_t child = tarnu::test::StartChild(
+            [&] {
+                return ErrorOf([&] { MakeEngine()->CompactDatabase(Path("a.mdb"), Path(c.copy)); });
+            },
+            c.asNobody);
+        ASSERT_EQ(tarnu::test::WaitChild(child), 0);
+        struct stat st {};
+        ASSERT_EQ(::stat(Path(c.copy).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        EXPECT_EQ(st.st_uid, c.uid);
+        EXPECT_EQ(st.st_gid, c.gid);
+    }
+}
+
+// The copy goes into the file the compaction created, not wherever its name leads once that
+// file is there: a root run must not write a database through a link swapped in meanwhile.
+TEST_F(CompactTest, TheCopyIsWrittenOnlyIntoTheFileCreatedForIt) {
+    Build("a.mdb");
+    std::filesystem::create_directory(Path("woanders"));
+    const std::string victim = Path("woanders/opfer");
+    const std::string copy = Path("b.mdb");
+    gDuring.when = [&] {
+        struct stat st {};
+        return ::lstat(copy.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    };
+    gDuring.then = [&] {
+        ::rename(copy.c_str(), Path("b.weg").c_str());
+        ::symlink(victim.c_str(), copy.c_str());
+    };
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(WatchStatements));
+    const int error = ErrorOf([&] { engine_->CompactDatabase(Path("a.mdb"), copy); });
+    sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(WatchStatements));
+    gDuring = {};
+
+    EXPECT_FALSE(FileExists(victim)) << "written through the link";
+    EXPECT_EQ(error, 75) << "the name no longer holds the copy";
+    EXPECT_TRUE(std::filesystem::is_symlink(copy)) << "what took the name stays";
+}
+
+// The copy is made of the file the compaction holds, not of whatever the name leads to once the
+// hold is taken.
+TEST_F(CompactTest, TheCopyIsMadeOfTheFileHeld) {
+    Build("a.mdb");
+    MakeTable("anders.mdb", 3).reset();
+    const Texts held = Content("a.mdb");
+    gTracingVfs = *sqlite3_vfs_find("unix");
+    gTracingVfs.zName = "tausch";
+    gTracingVfs.xFullPathname = FullPathnameAfterSwap;
+    ASSERT_EQ(sqlite3_vfs_register(&gTracingVfs, 1), SQLITE_OK);
+    gBeforeOpen.armed = Path("a.mdb");
+    gBeforeOpen.then = [&] {
+        ::rename(Path("a.mdb").c_str(), Path("gehalten.mdb").c_str());
+        ::rename(Path("anders.mdb").c_str(), Path("a.mdb").c_str());
+    };
+    const int error = ErrorOf([&] { engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb")); });
+    sqlite3_vfs_unregister(&gTracingVfs);
+    gBeforeOpen = {};
+
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(Content("b.mdb"), held);
 }
 
 TEST_F(CompactTest, FailuresLeaveNoDestinationAndTheSourceAsItWas) {

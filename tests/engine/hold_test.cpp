@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tests/engine/engine_test_util.h"
@@ -50,6 +51,30 @@ TEST_F(HoldTest, ExclusiveOpenKeepsEveryoneOut) {
     EXPECT_NO_THROW(engine_->OpenDatabase(Path("a.mdb"), true, false, ""));
 }
 
+// A compaction's reservation keeps the file from every other open, in this process too, lends
+// its lock to one compaction of the file and keeps that compaction's copy the same way.
+TEST_F(HoldTest, AReservationLendsItsLockToOneCompactionAndKeepsItsCopy) {
+    auto reservation = engine_->Reserve(Path("a.mdb"));
+    EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(Path("a.mdb")); }), jet::FileInUse);
+    EXPECT_EQ(ErrorOf([&] { engine_->Reserve(Path("a.mdb")); }), jet::FileInUse);
+    EXPECT_FALSE(reservation->StillInPlace()) << "no copy was written yet";
+
+    engine_->CompactDatabase(Path("a.mdb"), Path("b.mdb"));
+    EXPECT_TRUE(reservation->StillInPlace());
+    {
+        HoldingChild other(Path("b.mdb"));
+        EXPECT_EQ(other.openResult(), jet::FileInUse) << "the copy is kept out of reach";
+    }
+    ASSERT_EQ(::rename(Path("b.mdb").c_str(), Path("c.mdb").c_str()), 0);
+    EXPECT_FALSE(reservation->StillInPlace()) << "the copy's name lost it";
+    ASSERT_EQ(::rename(Path("c.mdb").c_str(), Path("b.mdb").c_str()), 0);
+    EXPECT_TRUE(reservation->StillInPlace());
+
+    reservation.reset();
+    EXPECT_NO_THROW(engine_->OpenDatabase(Path("a.mdb"), true, false, ""));
+    EXPECT_NO_THROW(engine_->OpenDatabase(Path("b.mdb"), true, false, ""));
+}
+
 // SQLite's own locks are POSIX locks, which the process loses when any descriptor of the file
 // is closed. Releasing one database must not strip them from another one that is in the middle
 // of a transaction on the same file.
@@ -70,6 +95,22 @@ TEST_F(HoldTest, ReleasingOneDatabaseKeepsAnotherOnesTransactionLocked) {
     EXPECT_EQ(busy, std::vector<std::int32_t>{SQLITE_BUSY});
     writer->CommitTrans();
     EXPECT_EQ(CountOf(*writer, "T"), "10");
+}
+
+// A long-running process opens and releases databases all the time; what it released must not
+// keep descriptors, also while another database of the same file stays open.
+TEST_F(HoldTest, ReleasedDatabasesGiveTheirDescriptorsBack) {
+    const auto descriptors = [] {
+        const std::filesystem::directory_iterator fds("/proc/self/fd");
+        return std::distance(begin(fds), end(fds));
+    };
+    auto kept = engine_->OpenDatabase(Path("a.mdb"));
+    const auto before = descriptors();
+    for (int i = 0; i < 40; ++i) {
+        auto db = engine_->OpenDatabase(Path("a.mdb"), false, false, "");
+        EXPECT_EQ(CountOf(*db, "T"), "50");
+    }
+    EXPECT_EQ(descriptors(), before);
 }
 
 // A writer killed at any moment leaves a journal that the next open rolls back: the file keeps

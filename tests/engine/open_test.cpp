@@ -1,4 +1,6 @@
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -98,6 +100,67 @@ TEST_F(OpenTest, CorruptDatabaseIsRefusedAndLeftByteForByte) {
     EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(Path("kaputt.mdb")); }), jet::CorruptDatabase);
     EXPECT_EQ(ReadFile(Path("kaputt.mdb")), bytes);
     EXPECT_EQ(FolderContents(dir_.path()), Texts{"kaputt.mdb"});
+}
+
+// A writer that dies in the middle of a transaction whose pages already reached the file leaves
+// a journal that the next open rolls back.
+void LeaveHotJournal(const std::string& path) {
+    tarnu::test::WaitChild(tarnu::test::StartChild([&] {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_exec(
+            db,
+            "PRAGMA cache_size = 1; BEGIN;"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 4000)"
+            " INSERT INTO T SELECT 1000 + i, 'neue Zeile' FROM n;",
+            nullptr, nullptr, nullptr);
+        return 0;  // gone without a commit or a close
+    }));
+}
+
+// Only the database's own journal is rolled into it: another user's file at the journal's name,
+// or a link there, would write pages of their choosing into the database.
+TEST_F(OpenTest, OnlyTheDatabasesOwnJournalIsRolledBack) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a journal of another user needs root";
+    }
+    struct Case {
+        const char* name;
+        bool foreign;
+        bool link;
+    };
+    for (const Case& c :
+         {Case{"eigen", false, false}, Case{"fremd", true, false}, Case{"verweis", false, true}}) {
+        SCOPED_TRACE(c.name);
+        const std::string db = Path(std::string(c.name) + ".mdb");
+        const std::string journal = db + "-journal";
+        MakeTable(std::string(c.name) + ".mdb", 100).reset();
+        LeaveHotJournal(db);
+        ASSERT_GT(std::filesystem::file_size(journal), 0u);
+        std::string kept = journal;
+        if (c.foreign) {
+            ASSERT_EQ(::chown(journal.c_str(), 65534, 65534), 0);
+        }
+        if (c.link) {
+            kept = Path(std::string(c.name) + ".woanders");
+            ASSERT_EQ(::rename(journal.c_str(), kept.c_str()), 0);
+            ASSERT_EQ(::symlink(kept.c_str(), journal.c_str()), 0);
+        }
+        const std::string bytes = ReadFile(kept);
+        std::string count;
+        const int error = ErrorOf([&] {
+            auto opened = engine_->OpenDatabase(db, false, false, "");
+            count = CountOf(*opened, "T");
+        });
+        if (c.foreign || c.link) {
+            EXPECT_EQ(error, jet::NoPermission);
+            EXPECT_TRUE(ReadFile(kept) == bytes) << "the journal was used";
+        } else {
+            EXPECT_EQ(error, 0);
+            EXPECT_EQ(count, "100") << "the dead writer's rows are rolled back";
+            EXPECT_FALSE(FileExists(journal));
+        }
+    }
 }
 
 TEST_F(OpenTest, ProtectedDatabaseNeedsItsPassword) {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/linux/posix/posix_files.h"
 #include "ports/error.h"
+#include "tests/support/child_process.h"
 #include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
@@ -63,6 +65,30 @@ TEST_F(PosixFiles, ReplaceKeepsBothFilesWhenItFails) {
     EXPECT_EQ(ReadFile(dir.file("old")), "new");
     EXPECT_FALSE(FileExists(dir.file("new")));
     EXPECT_EQ(ErrorOf([&] { files.SyncFile(dir.file("new")); }), err::FileNotFound);
+}
+
+// A folder that can be written but not read: the replace is done once the name holds the new
+// file, and it must not be reported as failed afterwards.
+TEST_F(PosixFiles, AReplaceInAFolderThatCannotBeReadSucceeds) {
+    const std::string folder = dir.file("nur-schreiben");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    WriteFile(folder + "/old", "old");
+    WriteFile(folder + "/new", "new");
+    // The runner is an ordinary user: root reads every folder.
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    for (const std::string& path : {folder, folder + "/old", folder + "/new"}) {
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        }
+    }
+    ASSERT_EQ(::chmod(folder.c_str(), 0300), 0);
+    const pid_t child = StartChild(
+        [&] { return ErrorOf([&] { files.ReplaceFile(folder + "/new", folder + "/old"); }); },
+        true);
+    EXPECT_EQ(WaitChild(child), 0);
+    ::chmod(folder.c_str(), 0700);
+    EXPECT_EQ(ReadFile(folder + "/old"), "new");
+    EXPECT_FALSE(FileExists(folder + "/new"));
 }
 
 TEST_F(PosixFiles, WriteBehindFollowsAFileThatAppearsLaterAndStopsWithItsOwner) {

@@ -1,6 +1,8 @@
 #include "platform/linux/posix/posix_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/linux/posix/safe_open.h"
 #include "ports/error.h"
 
 namespace tarnu::posix {
@@ -40,19 +43,6 @@ void RefuseReadOnly(const std::string& path) {
     }
     if (!(st.st_mode & S_IWUSR)) {
         throw Error(err::PathFileAccessError);
-    }
-}
-
-void SyncPath(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) {
-        RaiseFileError(errno);
-    }
-    const int rc = ::fsync(fd);
-    const int e = errno;
-    ::close(fd);
-    if (rc != 0) {
-        RaiseFileError(e);
     }
 }
 
@@ -130,7 +120,9 @@ std::string PosixFileServices::CurDir() {
 namespace {
 
 // Hands the file's dirty pages to the disk every few milliseconds while another part of the
-// program is still writing it, instead of leaving them all for one long fsync at the end.
+// program is still writing it, instead of leaving them all for one long fsync at the end. The
+// mutex guards only the stop flag: the open and the write-back happen outside it, so that the
+// owner never waits for them longer than one write-back takes, and the open never waits at all.
 class WriteBehindThread : public BackgroundWork {
   public:
     explicit WriteBehindThread(std::string path)
@@ -146,19 +138,18 @@ class WriteBehindThread : public BackgroundWork {
 
   private:
     void Run() {
-        int fd = -1;
-        std::unique_lock lock(mutex_);
-        while (!stop_) {
-            if (fd < 0) {
-                fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        UniqueFd fd;
+        while (true) {
+            if (!fd.ok()) {
+                fd = OpenRegular(path_, O_RDONLY);
             }
-            if (fd >= 0) {
-                ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            if (fd.ok()) {
+                ::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
             }
-            wake_.wait_for(lock, std::chrono::milliseconds(25));
-        }
-        if (fd >= 0) {
-            ::close(fd);
+            std::unique_lock lock(mutex_);
+            if (wake_.wait_for(lock, std::chrono::milliseconds(25), [this] { return stop_; })) {
+                return;
+            }
         }
     }
 
@@ -169,6 +160,11 @@ class WriteBehindThread : public BackgroundWork {
     std::thread thread_;
 };
 
+bool IsRegularEntry(int folder, const char* name) {
+    struct stat st {};
+    return ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 std::unique_ptr<BackgroundWork> PosixFileServices::WriteBehind(const std::string& path) {
@@ -176,16 +172,70 @@ std::unique_ptr<BackgroundWork> PosixFileServices::WriteBehind(const std::string
 }
 
 void PosixFileServices::SyncFile(const std::string& path) {
-    SyncPath(path, O_RDONLY);
+    UniqueFd fd = OpenRegular(path, O_RDONLY);
+    if (!fd.ok() || ::fsync(fd.get()) != 0) {
+        RaiseFileError(errno);
+    }
 }
 
 void PosixFileServices::ReplaceFile(const std::string& from, const std::string& to) {
     RefuseReadOnly(to);
+    // Opened first: once renamed, the new file may be out of reach for a folder that can be
+    // written but not read.
+    UniqueFd moved = OpenRegular(from, O_RDONLY);
     if (::rename(from.c_str(), to.c_str()) != 0) {
         RaiseFileError(errno);
     }
-    // The rename itself is only durable once the folder's entry is on disk.
-    SyncPath(FolderOf(to), O_RDONLY | O_DIRECTORY);
+    // The rename is durable once the folder's entry is on disk. Without a way to read the
+    // folder, the whole file system is flushed instead; either way the replace itself is done.
+    UniqueFd folder(::open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.ok()) {
+        ::fsync(folder.get());
+    } else if (moved.ok()) {
+        ::syncfs(moved.get());
+    }
+}
+
+std::string PosixFileServices::RewriteTarget(const std::string& path) {
+    int error = 0;
+    std::string target = posix::RewriteTarget(path, error);
+    if (target.empty()) {
+        throw Error(error == EACCES ? err::PathFileAccessError : FileErrorNumber(error));
+    }
+    return target;
+}
+
+std::vector<std::string> PosixFileServices::ListFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.ok()) {
+        return names;
+    }
+    DIR* dir = ::fdopendir(fd.get());
+    if (dir == nullptr) {
+        return names;
+    }
+    fd.Release();
+    while (const dirent* entry = ::readdir(dir)) {
+        if (IsRegularEntry(::dirfd(dir), entry->d_name)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool PosixFileServices::RemoveUnused(const std::string& path) {
+    UniqueFd fd = OpenRegular(path, O_RDONLY);
+    struct stat st {};
+    if (!fd.ok() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &st) != 0 ||
+        st.st_size == 0) {
+        return false;
+    }
+    // Deleted while locked, and only if the name still leads to the file checked.
+    struct stat now {};
+    return ::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino &&
+           ::unlink(path.c_str()) == 0;
 }
 
 }  // namespace tarnu::posix

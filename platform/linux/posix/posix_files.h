@@ -17,6 +17,11 @@ class PosixFileServices : public FileServices {
     std::unique_ptr<BackgroundWork> WriteBehind(const std::string& path) override;
     void SyncFile(const std::string& path) override;
     void ReplaceFile(const std::string& from, const std::string& to) override;
+    std::string RewriteTarget(const std::string& path) override;
+    std::vector<std::string> ListFiles(const std::string& folder) override;
+    // A file open through the engine carries a flock(); an empty file may be a copy that a
+    // compaction has just created and not locked yet, and is left as well.
+    bool RemoveUnused(const std::string& path) override;
 };
 
 }  // namespace tarnu::posix
