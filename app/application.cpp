@@ -20,6 +20,18 @@ ui::AppObject MakeAppObject(const std::string& executablePath, char separator) {
     return app;
 }
 
+ui::AppObject WithProgramFolder(ui::AppObject app, const std::string& folder, char separator) {
+    if (folder.empty()) {
+        return app;
+    }
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == separator && !(path.size() == 3 && path[1] == ':')) {
+        path.pop_back();
+    }
+    app.Path = path;
+    return app;
+}
+
 std::string UncaughtErrorText(const Error& error) {
     return "Laufzeitfehler '" + std::to_string(error.number()) + "':\n\n" + error.description();
 }

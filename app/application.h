@@ -13,6 +13,14 @@ inline constexpr const char* ApplicationTitle = "TARNU-System-Tool";
 // Splits the path of the running executable into the application object's folder and name.
 ui::AppObject MakeAppObject(const std::string& executablePath, char separator);
 
+// The environment variable that names the program folder of an installed program, whose
+// executable lies in a system folder without the databases and the settings file.
+inline constexpr const char* ProgramFolderVariable = "TARNU_PROGRAM_FOLDER";
+
+// app with folder as its program folder (App.Path) in place of the executable's; an empty
+// folder changes nothing. Trailing separators go, except the one of a root.
+ui::AppObject WithProgramFolder(ui::AppObject app, const std::string& folder, char separator);
+
 // The text of the platform's standard message for an error that no handler caught.
 std::string UncaughtErrorText(const Error& error);
 

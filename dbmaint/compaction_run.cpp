@@ -50,8 +50,12 @@ std::string TimeStamp(const LocalDateTime& t) {
 }
 
 CompactionRun::CompactionRun(EngineHolder& engine, FileServices& files, ui::MessageBoxes& boxes,
-                             std::function<std::string()> programFolder)
-    : engine_(engine), files_(files), boxes_(boxes), programFolder_(std::move(programFolder)) {}
+                             std::function<std::string()> programFolder, Compacted compacted)
+    : engine_(engine),
+      files_(files),
+      boxes_(boxes),
+      programFolder_(std::move(programFolder)),
+      compacted_(std::move(compacted)) {}
 
 void CompactionRun::operator()() {
     try {
@@ -86,8 +90,12 @@ void CompactionRun::CompactOne(const std::string& name, const std::string& passw
     // From here until the copy has taken the file's name, no other process may open the file or
     // the copy: what it wrote there would be lost to the replace.
     std::unique_ptr<dao::Reservation> reservation;
+    std::int64_t before = 0;
     if (!found.empty()) {
         reservation = engine_.Get().Reserve(target);
+        if (compacted_) {
+            before = files_.FileLen(target);
+        }
     }
     {
         // Writing the copy to disk takes about as long as making it; doing both at once keeps
@@ -104,6 +112,9 @@ void CompactionRun::CompactOne(const std::string& name, const std::string& passw
         throw Error(err::PathFileAccessError);
     }
     files_.ReplaceFile(temporary, target);
+    if (compacted_) {
+        compacted_(name, before, files_.FileLen(target));
+    }
 }
 
 // Copies that killed runs left behind would pile up at full size. Only the run's own name form

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -23,8 +24,12 @@ std::string TimeStamp(const LocalDateTime& t);
 // removed first. One message box reports success or the first error, which ends the run.
 class CompactionRun {
   public:
+    // Told of each file once its copy has taken its place: the name and the sizes in bytes.
+    using Compacted =
+        std::function<void(const std::string& name, std::int64_t before, std::int64_t after)>;
+
     CompactionRun(EngineHolder& engine, FileServices& files, ui::MessageBoxes& boxes,
-                  std::function<std::string()> programFolder);
+                  std::function<std::string()> programFolder, Compacted compacted = {});
     void operator()();
 
   private:
@@ -35,6 +40,7 @@ class CompactionRun {
     FileServices& files_;
     ui::MessageBoxes& boxes_;
     std::function<std::string()> programFolder_;
+    Compacted compacted_;
 };
 
 }  // namespace tarnu::dbmaint

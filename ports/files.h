@@ -3,6 +3,7 @@
 // File services the maintenance needs from the platform. Failures are raised as tarnu::Error
 // with the platform's number and German description of the file error.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ class FileServices {
     virtual LocalDateTime Now() = 0;
     // The current directory of the process.
     virtual std::string CurDir() = 0;
+    // Makes folder the current directory of the process; raises when it cannot.
+    virtual void ChDir(const std::string& folder) = 0;
+    // The size in bytes of the file at path; raises when there is no file.
+    virtual std::int64_t FileLen(const std::string& path) = 0;
 
     // While the returned object lives, data written to the file at path (which may not exist
     // yet) is pushed on to stable storage in the background, so that a SyncFile at the end

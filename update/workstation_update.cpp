@@ -7,14 +7,6 @@
 
 namespace tarnu::update {
 
-namespace {
-
-constexpr const char* kSection = "Pfade";
-constexpr const char* kSourceKey = "Quelle";
-constexpr const char* kTargetKey = "Ziel";
-
-}  // namespace
-
 ui::WindowDescription Workstationupdate::Describe() {
     ui::WindowDescription w;
     w.name = "Workstationupdate";
@@ -43,16 +35,16 @@ Workstationupdate::Workstationupdate(app::Application& app, WorkstationupdateSer
     : Form(app, Describe()), services_(std::move(services)) {}
 
 void Workstationupdate::OnLoad() {
-    SetText(kTargetKey,
-            services_.settings.ReadIniValue(kSection, kTargetKey, services_.defaultTarget, ""));
-    SetText(kSourceKey, services_.settings.ReadIniValue(kSection, kSourceKey, "", ""));
+    SetText(TargetKey, services_.settings.ReadIniValue(SettingsSection, TargetKey,
+                                                       services_.defaultTarget, ""));
+    SetText(SourceKey, services_.settings.ReadIniValue(SettingsSection, SourceKey, "", ""));
 }
 
 void Workstationupdate::OnUnload() {
     // Exactly as the boxes hold them; a failed write ends the steps, so the target is not
     // written after a source that could not be.
-    services_.settings.WriteIniValue(kSection, kSourceKey, Text(kSourceKey), "");
-    services_.settings.WriteIniValue(kSection, kTargetKey, Text(kTargetKey), "");
+    services_.settings.WriteIniValue(SettingsSection, SourceKey, Text(SourceKey), "");
+    services_.settings.WriteIniValue(SettingsSection, TargetKey, Text(TargetKey), "");
 }
 
 void Workstationupdate::OnClick(const std::string& control) {
@@ -60,7 +52,7 @@ void Workstationupdate::OnClick(const std::string& control) {
         const std::string folder = PickFolder();
         // A cancelled dialog leaves the remembered folder as it was.
         if (!folder.empty()) {
-            SetText(kSourceKey, folder);
+            SetText(SourceKey, folder);
         }
     } else if (control == "pb_Ziel") {
         std::string folder = PickFolder();
@@ -70,7 +62,7 @@ void Workstationupdate::OnClick(const std::string& control) {
             if (folder.back() != PathSeparator()) {
                 folder += PathSeparator();
             }
-            SetText(kTargetKey, folder);
+            SetText(TargetKey, folder);
         }
     } else if (control == "kopieren") {
         Kopieren();
@@ -86,8 +78,8 @@ std::string Workstationupdate::PickFolder() {
 }
 
 void Workstationupdate::Kopieren() {
-    const std::string source = TrimSpaces(Text(kSourceKey));
-    const std::string target = TrimSpaces(Text(kTargetKey));
+    const std::string source = TrimSpaces(Text(SourceKey));
+    const std::string target = TrimSpaces(Text(TargetKey));
     if (ShellCopy(services_.shell, source, target)) {
         app_.MsgBox(CopySuccessText, ui::vbInformation);
     }

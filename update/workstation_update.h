@@ -10,6 +10,11 @@
 
 namespace tarnu::update {
 
+// Where the settings file keeps the two folders.
+inline constexpr const char* SettingsSection = "Pfade";
+inline constexpr const char* SourceKey = "Quelle";
+inline constexpr const char* TargetKey = "Ziel";
+
 // What the update window needs besides the application runtime.
 struct WorkstationupdateServices {
     Modul_ini& settings;

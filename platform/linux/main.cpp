@@ -1,21 +1,44 @@
-// The Linux program: Qt for windows and dialogs, our own layers for the rest.
+// The Linux program: Qt for windows and dialogs, our own layers for the rest. With an action on
+// its command line it runs that action without windows, and then needs no display.
 
 #include <QApplication>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/application.h"
+#include "app/command_line.h"
 #include "app/system_tool.h"
+#include "app/unattended.h"
 #include "engine/engine.h"
 #include "platform/linux/posix/file_registry.h"
 #include "platform/linux/posix/ini_profile.h"
 #include "platform/linux/posix/posix_files.h"
+#include "platform/linux/posix/written_copy.h"
 #include "platform/linux/qt/qt_common_dialogs.h"
 #include "platform/linux/qt/qt_shell.h"
 #include "platform/linux/qt/qt_ui.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void RequestStop(int) {
+    stopRequested = 1;
+}
+
+tarnu::ui::AppObject ProgramObject() {
+    const char* folder = std::getenv(tarnu::app::ProgramFolderVariable);
+    return tarnu::app::WithProgramFolder(
+        tarnu::app::MakeAppObject(tarnu::posix::ExecutablePath(), tarnu::PathSeparator()),
+        folder ? folder : "", tarnu::PathSeparator());
+}
+
+int RunWindows(int argc, char** argv) {
     QApplication qapp(argc, argv);
-    tarnu::qt::QtUiPlatform ui(tarnu::app::MakeAppObject(
-        QCoreApplication::applicationFilePath().toStdString(), tarnu::PathSeparator()));
+    tarnu::qt::QtUiPlatform ui(ProgramObject());
     tarnu::qt::QtMessageBoxes boxes;
     tarnu::posix::PosixFileServices files;
     auto registry = tarnu::posix::FileRegistry::FromEnvironment();
@@ -25,4 +48,47 @@ int main(int argc, char** argv) {
     tarnu::app::SystemTool tool({ui, boxes, files, [] { return tarnu::engine::MakeEngine(); },
                                  registry, profile, dialogs, shell});
     return tool.Run();
+}
+
+int RunAction(tarnu::app::Action action) {
+    if (action == tarnu::app::Action::Update) {
+        // A stop asked for by the scheduler or Ctrl+C ends the copy as its cancel button
+        // would: no half-written file stays, and what was copied stays.
+        struct sigaction stop {};
+        stop.sa_handler = RequestStop;
+        sigemptyset(&stop.sa_mask);
+        sigaction(SIGINT, &stop, nullptr);
+        sigaction(SIGTERM, &stop, nullptr);
+    }
+    tarnu::posix::PosixFileServices files;
+    auto registry = tarnu::posix::FileRegistry::FromEnvironment();
+    tarnu::posix::IniProfile profile;
+    tarnu::posix::WrittenCopy shell(std::cout, std::cerr, &stopRequested);
+    return tarnu::app::RunUnattended(
+        action, {files, [] { return tarnu::engine::MakeEngine(); }, registry, profile, shell,
+                 ProgramObject(), std::cout, std::cerr});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using tarnu::app::Action;
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const std::string name = tarnu::app::MakeAppObject(argc > 0 ? argv[0] : "", '/').EXEName;
+    const Action action = tarnu::app::ParseCommandLine(args, tarnu::qt::QtOptionArity);
+    switch (action) {
+        case Action::Windows:
+            return RunWindows(argc, argv);
+        case Action::Help:
+            std::cout << tarnu::app::UsageText(name);
+            return tarnu::app::ExitSuccess;
+        case Action::Version:
+            std::cout << tarnu::app::VersionText() << '\n';
+            return tarnu::app::ExitSuccess;
+        case Action::UsageError:
+            std::cerr << tarnu::app::UsageText(name);
+            return tarnu::app::ExitUsage;
+        default:
+            return RunAction(action);
+    }
 }

@@ -25,6 +25,17 @@ TEST(AppObject, RootFolderKeepsItsSeparator) {
     EXPECT_EQ(MakeAppObject("D:\\X\\T.exe", '\\').EXEName, "T");
 }
 
+TEST(AppObject, AnAdministratorNamesTheProgramFolder) {
+    const auto installed = MakeAppObject("/usr/bin/tarnu-system-tool", '/');
+    EXPECT_EQ(WithProgramFolder(installed, "", '/').Path, "/usr/bin");
+    const auto moved = WithProgramFolder(installed, "/opt/tarnu//", '/');
+    EXPECT_EQ(moved.Path, "/opt/tarnu");
+    EXPECT_EQ(moved.EXEName, "tarnu-system-tool") << "the settings file keeps the program's name";
+    EXPECT_EQ(WithProgramFolder(installed, "/", '/').Path, "/");
+    EXPECT_EQ(WithProgramFolder(installed, "D:\\", '\\').Path, "D:\\");
+    EXPECT_EQ(WithProgramFolder(installed, "D:\\Tarnu\\", '\\').Path, "D:\\Tarnu");
+}
+
 TEST(UncaughtError, ShowsNumberAndDescription) {
     EXPECT_EQ(UncaughtErrorText(Error(5)),
               "Laufzeitfehler '5':\n\nUngültiger Prozeduraufruf oder ungültiges Argument");

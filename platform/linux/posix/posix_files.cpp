@@ -48,6 +48,21 @@ void RefuseReadOnly(const std::string& path) {
 
 }  // namespace
 
+std::string ExecutablePath() {
+    std::string path(4096, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+        if (n < 0) {
+            return "";
+        }
+        if (static_cast<std::size_t>(n) < path.size()) {
+            path.resize(static_cast<std::size_t>(n));
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
 int FileErrorNumber(int e) {
     switch (e) {
         case ENOENT:
@@ -115,6 +130,23 @@ std::string PosixFileServices::CurDir() {
     }
     buf.resize(buf.find('\0'));
     return buf;
+}
+
+void PosixFileServices::ChDir(const std::string& folder) {
+    if (::chdir(folder.c_str()) != 0) {
+        RaiseFileError(errno);
+    }
+}
+
+std::int64_t PosixFileServices::FileLen(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        RaiseFileError(errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        throw Error(err::FileNotFound);
+    }
+    return static_cast<std::int64_t>(st.st_size);
 }
 
 namespace {

@@ -4,6 +4,9 @@
 
 namespace tarnu::posix {
 
+// The path of the running executable, links resolved; "" when the system does not tell.
+std::string ExecutablePath();
+
 // Maps an errno value of a failed file operation to the platform's error of the same meaning.
 int FileErrorNumber(int errnoValue);
 
@@ -14,6 +17,8 @@ class PosixFileServices : public FileServices {
     void Name(const std::string& oldPath, const std::string& newPath) override;
     LocalDateTime Now() override;
     std::string CurDir() override;
+    void ChDir(const std::string& folder) override;
+    std::int64_t FileLen(const std::string& path) override;
     std::unique_ptr<BackgroundWork> WriteBehind(const std::string& path) override;
     void SyncFile(const std::string& path) override;
     void ReplaceFile(const std::string& from, const std::string& to) override;

@@ -13,6 +13,38 @@ static void InitTarnuResources() {
 
 namespace tarnu::qt {
 
+int QtOptionArity(const std::string& argument) {
+    // Qt takes its options with one dash or two, and a value either as the next argument or
+    // after "=".
+    std::string name = argument;
+    if (name.rfind("--", 0) == 0) {
+        name.erase(0, 1);
+    }
+    if (name.size() < 2 || name[0] != '-') {
+        return -1;
+    }
+    name.erase(0, 1);
+    const auto equals = name.find('=');
+    const bool inlineValue = equals != std::string::npos;
+    name = name.substr(0, equals);
+    static const char* const kWithValue[] = {
+        "platform",    "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+        "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",
+        "style",       "stylesheet",         "qmljsdebugger", "dialogs", "fontengine"};
+    static const char* const kWithout[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+    for (const char* option : kWithValue) {
+        if (name == option) {
+            return inlineValue ? 0 : 1;
+        }
+    }
+    for (const char* option : kWithout) {
+        if (name == option && !inlineValue) {
+            return 0;
+        }
+    }
+    return -1;
+}
+
 std::unique_ptr<QMessageBox> BuildMessageBox(const std::string& text, int style,
                                              const std::string& title) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;

@@ -13,6 +13,10 @@ namespace tarnu::qt {
 std::unique_ptr<QMessageBox> BuildMessageBox(const std::string& text, int style,
                                              const std::string& title);
 
+// How many values follow one of Qt's own command-line options ("-platform offscreen",
+// "--style=fusion"), or -1 when the argument is none of them.
+int QtOptionArity(const std::string& argument);
+
 class QtMessageBoxes : public ui::MessageBoxes {
   public:
     void Show(const std::string& text, int style, const std::string& title) override;

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "tests/dbmaint/dbmaint_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarnu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    std::string out;
+    std::string err;
+    int exitCode = -1;
+};
+
+// The program as a scheduler starts it: elsewhere than its program folder, which the environment
+// names, and without any display, so that creating a window would fail.
+class Unattended : public ::testing::Test {
+  protected:
+    Unattended() { CopyDemoFolder(program.path()); }
+
+    Outcome Run(const std::string& args, const std::string& env = "") {
+        const std::string errFile = scratch.file("stderr");
+        const CommandRun run = RunCommand(
+            "cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TARNU_PROGRAM_FOLDER=" +
+            ShellQuote(program.path()) + " XDG_CONFIG_HOME=" + ShellQuote(config.file("user")) +
+            " XDG_CONFIG_DIRS=" + ShellQuote(config.file("machine")) + " " + env + " " +
+            TARNU_SYSTEM_TOOL + " " + args + " 2>" + ShellQuote(errFile));
+        return {run.out, ReadFile(errFile), run.exitCode};
+    }
+    void Settings(const std::string& quelle, const std::string& ziel) {
+        WriteFile(program.file("tarnu-system-tool.ini"),
+                  "[Pfade]\r\nQuelle=" + quelle + "\r\nZiel=" + ziel + "\r\n");
+    }
+    std::string Snapshot() {
+        std::string all;
+        for (const auto& e : fs::directory_iterator(program.path())) {
+            all += e.path().filename().string() + "=" + ReadFile(e.path().string()) + ";";
+        }
+        return all;
+    }
+
+    TempDir program;
+    TempDir config;
+    TempDir scratch;
+};
+
+TEST_F(Unattended, CompactPrintsEachFileAndTheSuccessWithoutADisplay) {
+    const Outcome o = Run("--compact");
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    std::smatch m;
+    std::string rest = o.out;
+    for (const char* name : {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
+        ASSERT_TRUE(std::regex_search(
+            rest, m, std::regex(std::string("^") + name + ": ([0-9]+) -> ([0-9]+)\n")))
+            << o.out;
+        EXPECT_LT(std::stoll(m[2]), std::stoll(m[1])) << name;
+        EXPECT_EQ(std::stoll(m[2]), static_cast<long long>(fs::file_size(program.file(name))));
+        rest = m.suffix();
+    }
+    EXPECT_EQ(rest, "Die Programmdateien wurden erfolgreich komprimiert!\n");
+}
+
+TEST_F(Unattended, CompactFailsWithTheErrorOnStandardError) {
+    ::unlink(program.file("kdlcode.mde").c_str());
+    const Outcome o = Run("--compact");
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_NE(o.err.find("kdlcode.mde"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("nicht gefunden"), std::string::npos) << o.err;
+}
+
+TEST_F(Unattended, SecuritySwitchReportsTheWritesItCouldNotMake) {
+    Outcome o = Run("--disable-security-warning");
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.out + o.err, "");
+    EXPECT_TRUE(FileExists(config.file("machine/tarnu/registry/HKEY_LOCAL_MACHINE.hive")));
+
+    // A machine folder that cannot be made: the user's values are written, the machine's two
+    // writes are named with their status.
+    TempDir other;
+    WriteFile(other.file("datei"), "");
+    o = Run("--disable-security-warning", "XDG_CONFIG_DIRS=" + other.file("datei"));
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.out, "");
+    const std::string line =
+        "SetRegValue HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Jet\\4.0\\Engines\\SandboxMode: "
+        "Status ";
+    const auto first = o.err.find(line);
+    ASSERT_NE(first, std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(line, first + 1), std::string::npos) << "both writes are named";
+    EXPECT_EQ(o.err.find("HKEY_CURRENT_USER"), std::string::npos) << o.err;
+}
+
+TEST_F(Unattended, UpdateCopiesTheRememberedFoldersAndPrintsWhatItCopied) {
+    TempDir source;
+    TempDir target;
+    WriteFile(source.file("a.mde"), "aaaa");
+    WriteFile(source.file("b.mdb"), "bb");
+    Settings("  " + source.path() + "/*  ", target.path() + "/neu/");
+    Outcome o = Run("--update");
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.out, "Kopiert: 2 Dateien, 6 Bytes\nDateien wurden erfolgreich kopiert!\n");
+    EXPECT_EQ(ReadFile(target.file("neu/a.mde")), "aaaa");
+
+    Settings(source.path() + "/fehlt", target.path());
+    o = Run("--update");
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.out, "Kopiert: 0 Dateien, 0 Bytes\n");
+    EXPECT_NE(o.err.find("fehlt"), std::string::npos) << o.err;
+}
+
+TEST_F(Unattended, UsageErrorsDoNothing) {
+    const std::string before = Snapshot();
+    for (const char* args : {"--kompakt", "--compact --update", "--compact KDL.mdb",
+                             "--compact -platform offscreen"}) {
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.exitCode, 2) << args;
+        EXPECT_EQ(o.out, "") << args;
+        EXPECT_EQ(o.err.rfind("Aufruf: tarnu-system-tool ", 0), 0u) << args << ": " << o.err;
+    }
+    EXPECT_EQ(Snapshot(), before);
+
+    Outcome o = Run("--help");
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_NE(o.out.find("--disable-security-warning"), std::string::npos);
+    o = Run("--version");
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out.rfind("TARNU-System-Tool ", 0), 0u) << o.out;
+}
+
+TEST_F(Unattended, ASignalStopsTheCopyAsACancelDoes) {
+    TempDir source;
+    TempDir target;
+    constexpr int kFiles = 6000;
+    const std::string block(4096, 'x');
+    for (int i = 0; i < kFiles; ++i) {
+        WriteFile(source.file("f" + std::to_string(i)), block);
+    }
+    Settings(source.path() + "/*", target.path() + "/");
+    const std::string errFile = scratch.file("stderr");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("TARNU_PROGRAM_FOLDER", program.path().c_str(), 1);
+        ::unsetenv("DISPLAY");
+        ::freopen("/dev/null", "w", stdout);
+        ::freopen(errFile.c_str(), "w", stderr);
+        ::execl(TARNU_SYSTEM_TOOL, TARNU_SYSTEM_TOOL, "--update", nullptr);
+        ::_exit(127);
+    }
+    // As soon as the first file is in place, the copy is under way.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!fs::exists(target.file("f0")) && !fs::exists(target.file("f1")) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitChild(pid), 1);
+    EXPECT_NE(ReadFile(errFile).find("abgebrochen"), std::string::npos) << ReadFile(errFile);
+
+    int copied = 0;
+    for (const auto& e : fs::directory_iterator(target.path())) {
+        const std::string name = e.path().filename().string();
+        EXPECT_EQ(name[0], 'f') << "no temporary file may stay: " << name;
+        EXPECT_EQ(ReadFile(e.path().string()), block) << "no half-written file: " << name;
+        ++copied;
+    }
+    EXPECT_GT(copied, 0) << "what was copied stays";
+    EXPECT_LT(copied, kFiles) << "the copy must stop";
+}
+
+}  // namespace
+}  // namespace tarnu::test
