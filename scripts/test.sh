@@ -47,6 +47,21 @@ WARN
   stage "Windows tests under Wine ($windows)"
   ctest --test-dir "$windows" --output-on-failure -j "$jobs"
   stage_end "Windows tests under Wine"
+
+  # What users get is the 32-bit build, whichever build the tests ran.
+  stage "Windows zip"
+  (cd build-win32 && cpack >/dev/null)
+  zip=$(ls build-win32/tarnu-system-tool-*-win32.zip)
+  listing=$(unzip -l "$zip")
+  for file in tarnu-system-tool.exe tarnu-system-tool-cli.exe LIESMICH.txt; do
+    if ! grep -q "/$file\$" <<<"$listing"; then
+      echo "$zip lacks $file:" >&2
+      echo "$listing" >&2
+      exit 1
+    fi
+  done
+  echo "$zip holds both executables and the read-me"
+  stage_end "Windows zip"
 fi
 
 if [ "${TARNU_SKIP_SANITIZERS:-0}" != 1 ]; then
