@@ -96,6 +96,11 @@ ensure() {
     </dev/null >>"$state/wineboot.log" 2>&1 9>&-
   "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
     </dev/null >>"$state/wineboot.log" 2>&1 9>&-
+  # The desktop the boot started has no such window yet: a fresh server starts the one asked for
+  # with the first program.
+  "$WINESERVER" -k >/dev/null 2>&1
+  "$WINESERVER" -w >/dev/null 2>&1
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 9>&-
   touch "$state/ready"
 }
 
