@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang libclang-rt-dev
   xvfb xauth
+  desktop-file-utils systemd
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
 )
