@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   libsqlite3-dev sqlite3 time
   libgtest-dev libgmock-dev
   clang libclang-rt-dev

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -189,6 +190,13 @@ TEST(QtMessageBox, StyleChoosesTheIconAndThereIsOnlyOk) {
         EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
         EXPECT_EQ(box->textFormat(), Qt::PlainText) << "texts are never markup";
     }
+}
+
+TEST_F(MainWindow, QtsOwnDialogTextsAreGerman) {
+    // The folder browser and the buttons of Qt's dialogs, whatever the desktop's language.
+    QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "Abbrechen");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Open)->text().toStdString(), "Öffnen");
 }
 
 }  // namespace
