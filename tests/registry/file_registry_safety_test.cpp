@@ -130,6 +130,27 @@ TEST(FileRegistrySafety, AChangeThatWouldOutgrowTheHiveIsRefused) {
     EXPECT_TRUE(StoredValue(t, kUser, "Software", "danach"));
 }
 
+// A folder that can be written but not read: once the new hive has its name the change is done,
+// and it must not be reported as failed because the folder cannot be opened to flush it.
+TEST(FileRegistrySafety, AChangeInAFolderThatCannotBeReadIsReportedDone) {
+    TempRegistry t;
+    OpenForUnprivilegedUser(t.dir.path());
+    GiveToUnprivilegedUser(t.userFolder);
+    ASSERT_EQ(::chmod(t.userFolder.c_str(), 0333), 0);
+    const auto results = RunInChild(
+        [&] {
+            posix::FileRegistry registry(t.userFolder, t.machineFolder);
+            reg::HKEY key = 0;
+            return std::vector<std::int32_t>{Create(registry, kUser, "Software\\K", &key),
+                                             Set(registry, key, "v", reg::RegSz, "x"),
+                                             registry.RegFlushKey(key)};
+        },
+        true);
+    EXPECT_EQ(results, (std::vector<std::int32_t>{0, 0, 0}));
+    ASSERT_EQ(::chmod(t.userFolder.c_str(), 0700), 0);
+    EXPECT_TRUE(StoredValue(t, kUser, "Software\\K", "v"));
+}
+
 // A lock anybody could open lets anybody stop every writer of the hive for good.
 TEST(FileRegistrySafety, LocksAreTheOwnersAloneAndNeverWaitedForWithoutEnd) {
     TempRegistry t;

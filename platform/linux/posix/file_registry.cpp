@@ -183,14 +183,6 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
-reg::LONG SyncFolder(const std::string& folder) {
-    UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.ok() || fsync(dir.get()) != 0) {
-        return StatusOfErrno(errno);
-    }
-    return reg::ErrorSuccess;
-}
-
 // Up to `limit` bytes of fd and one more, so that the caller can tell a longer file.
 reg::LONG ReadAtMost(int fd, std::size_t limit, std::string& bytes) {
     bytes.clear();
@@ -274,14 +266,16 @@ reg::LONG ReplaceHiveFile(const std::string& folder, const std::string& file, mo
     if (old ? OwnerToTake(*old, uid, gid) : OwnerToTake(folder, uid, gid)) {
         (void)!fchown(fd.get(), uid, gid);
     }
-    if (fchmod(fd.get(), mode) != 0 || !WriteAll(fd.get(), bytes) || fsync(fd.get()) != 0 ||
-        !fd.Close()) {
+    if (fchmod(fd.get(), mode) != 0 || !WriteAll(fd.get(), bytes) || fsync(fd.get()) != 0) {
         return fail(errno);
     }
     if (rename(temp.c_str(), file.c_str()) != 0) {
         return fail(errno);
     }
-    return SyncFolder(folder);
+    // The new hive is in place and its data on disk: the change is done, whatever the flush of
+    // its name says. Reporting it as failed would have the caller believe the old value stands.
+    SyncRenamed(folder, fd.get());
+    return reg::ErrorSuccess;
 }
 
 // New files are written under a temporary name while the lock is held; any such file found by
@@ -599,7 +593,8 @@ reg::LONG FileRegistry::RegFlushKey(reg::HKEY hKey) {
     if (fsync(fd.get()) != 0) {
         return StatusOfErrno(errno);
     }
-    return SyncFolder(hive.folder);
+    const int error = SyncRenamed(hive.folder, fd.get());
+    return error == 0 ? reg::ErrorSuccess : StatusOfErrno(error);
 }
 
 reg::LONG FileRegistry::RegSetValueExA(reg::HKEY hKey, const std::string& valueName,

@@ -362,16 +362,6 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool SyncFolder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.ok()) {
-        // A folder we may write but not read: the rename stands, only its flush is left to
-        // the system.
-        return errno == EACCES;
-    }
-    return ::fsync(fd.get()) == 0;
-}
-
 // A new file beside path under a name of its own (".name.XXXXXX"), made with O_EXCL and so
 // never through a link; its name goes to temp.
 UniqueFd CreateTemporary(const std::string& path, mode_t mode, std::string& temp) {
@@ -397,9 +387,9 @@ UniqueFd CreateTemporary(const std::string& path, mode_t mode, std::string& temp
 }
 
 // Writes content into the new file fd of name temp and makes it durable; the file is removed
-// again when that fails.
-bool FillTemporary(UniqueFd& fd, const std::string& temp, std::string_view content) {
-    if (WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0 && fd.Close()) {
+// again when that fails. fd stays open: its file system is flushed once the file has its name.
+bool FillTemporary(const UniqueFd& fd, const std::string& temp, std::string_view content) {
+    if (WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0) {
         return true;
     }
     ::unlink(temp.c_str());
@@ -430,7 +420,9 @@ bool ReplaceWhole(const std::string& path, const struct stat& like, std::string_
         ::unlink(temp.c_str());
         return false;
     }
-    return SyncFolder(FolderOf(path));
+    // The new file has its name: the write is done, whatever the flush of that name says.
+    SyncRenamed(FolderOf(path), fd.get());
+    return true;
 }
 
 // Makes the file path, which does not exist yet, with content: it is written in full under a
@@ -461,8 +453,8 @@ int CreateWhole(const std::string& path, std::string_view content) {
         }
         ::unlink(temp.c_str());
     }
-    if (result == 0 && !SyncFolder(FolderOf(path))) {
-        result = EIO;
+    if (result == 0) {
+        SyncRenamed(FolderOf(path), fd.get());
     }
     return result;
 }

@@ -218,14 +218,8 @@ void PosixFileServices::ReplaceFile(const std::string& from, const std::string& 
     if (::rename(from.c_str(), to.c_str()) != 0) {
         RaiseFileError(errno);
     }
-    // The rename is durable once the folder's entry is on disk. Without a way to read the
-    // folder, the whole file system is flushed instead; either way the replace itself is done.
-    UniqueFd folder(::open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.ok()) {
-        ::fsync(folder.get());
-    } else if (moved.ok()) {
-        ::syncfs(moved.get());
-    }
+    // The replace is done: a failed flush of the new name does not make it undone.
+    SyncRenamed(FolderOf(to), moved.get());
 }
 
 std::string PosixFileServices::RewriteTarget(const std::string& path) {

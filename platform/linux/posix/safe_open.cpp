@@ -52,6 +52,14 @@ UniqueFd OpenRegular(const std::string& path, int flags, mode_t mode) {
     return fd;
 }
 
+int SyncRenamed(const std::string& folder, int fd) {
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.ok()) {
+        return ::fsync(dir.get()) == 0 ? 0 : errno;
+    }
+    return ::syncfs(fd) == 0 ? 0 : errno;
+}
+
 bool MayFollowLink(const struct stat& link, const struct stat& folder) {
     return link.st_uid == 0 || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid;
 }

@@ -58,4 +58,10 @@ bool MayFollowLink(const struct stat& link, const struct stat& folder);
 // the chain is too long (ELOOP), it ends nowhere (ENOENT), or the name cannot be examined.
 std::string RewriteTarget(const std::string& path, int& error);
 
+// Makes a name that was just renamed into folder durable. The folder's entries are flushed
+// where the folder can be read; a folder that may be written but not read is flushed with the
+// whole file system of fd (any descriptor of a file on it). Returns 0 or the errno of the flush.
+// The name is in place either way: a failure here never undoes the rename.
+int SyncRenamed(const std::string& folder, int fd);
+
 }  // namespace tarnu::posix
