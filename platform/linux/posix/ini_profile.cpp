@@ -303,71 +303,27 @@ std::string CString(const std::string& s) {
     return s.substr(0, s.find('\0'));
 }
 
-// Up to `limit` bytes of fd into out, and one more, so that the caller can tell a longer file.
-bool ReadAtMost(int fd, std::size_t limit, std::string& out) {
-    out.clear();
-    char chunk[65536];
-    while (out.size() <= limit) {
-        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit + 1 - out.size()));
-        if (n == 0) {
-            return true;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        out.append(chunk, static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // Only a regular file of at most kMaxFileSize is a settings file; anything else reads as a
 // missing file. Reading may follow a link (it changes nothing) but never waits: a plain open
 // of a FIFO would.
 std::optional<std::string> ReadSettingsFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
-    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
     std::string content;
-    if (!ReadAtMost(fd.get(), kMaxFileSize, content) || content.size() > kMaxFileSize) {
+    if (ReadWhole(fd.get(), kMaxFileSize, content) != 0) {
         return std::nullopt;
     }
     return content;
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // A new file beside path under a name of its own (".name.XXXXXX"), made with O_EXCL and so
 // never through a link; its name goes to temp.
 UniqueFd CreateTemporary(const std::string& path, mode_t mode, std::string& temp) {
     const std::string folder = FolderOf(path);
-    const std::size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = BaseNameOf(path);
     static constexpr char kLetters[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::mt19937 random(std::random_device{}());
@@ -525,8 +481,7 @@ int IniProfile::WritePrivateProfileStringA(const std::string& section, const std
             continue;
         }
         std::string content;
-        if (static_cast<std::uint64_t>(held.st_size) > kMaxFileSize ||
-            !ReadAtMost(file.get(), kMaxFileSize, content) || content.size() > kMaxFileSize) {
+        if (ReadWhole(file.get(), kMaxFileSize, content) != 0) {
             return 0;
         }
         const std::string updated = ini::SetValue(content, s, k, v);

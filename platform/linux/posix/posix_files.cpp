@@ -26,14 +26,6 @@ namespace {
     throw Error(FileErrorNumber(e));
 }
 
-std::string FolderOf(const std::string& path) {
-    const auto cut = path.find_last_of('/');
-    if (cut == std::string::npos) {
-        return ".";
-    }
-    return cut == 0 ? "/" : path.substr(0, cut);
-}
-
 // Files without a write permission for their owner are what the platform calls read-only;
 // the tool refuses to delete or replace them, even where the system would let it.
 void RefuseReadOnly(const std::string& path) {
