@@ -22,12 +22,6 @@ using namespace std::chrono_literals;
 
 constexpr std::size_t kHiveLimit = 64u << 20;
 
-struct stat LinkStat(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-    return st;
-}
-
 // A link at the name of the hive or of its lock, set by the user whose configuration folder it
 // is, pointing at a file of root's. Before, a root write gave that file to the user.
 TEST(FileRegistrySafety, LinksAtTheHiveOrItsLockAreNeverFollowed) {
@@ -58,11 +52,10 @@ TEST(FileRegistrySafety, LinksAtTheHiveOrItsLockAreNeverFollowed) {
             t.registry.RegCloseKey(key);
         }
         EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
-        EXPECT_TRUE(S_ISLNK(LinkStat(link).st_mode));
+        EXPECT_TRUE(S_ISLNK(StatOf(link).st_mode));
         EXPECT_EQ(ReadFile(target), before);
-        const struct stat st = LinkStat(target);
-        EXPECT_EQ(st.st_uid, ::geteuid());
-        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(StatOf(target).st_uid, ::geteuid());
+        EXPECT_EQ(StatOf(target).st_mode & 07777, 0600u);
     }
 }
 
@@ -161,8 +154,8 @@ TEST(FileRegistrySafety, LocksAreTheOwnersAloneAndNeverWaitedForWithoutEnd) {
     ASSERT_EQ(::chmod(machineLock.c_str(), 0644), 0);
     ASSERT_EQ(SetOne(t.registry, kUser, "K", "v"), 0);
     ASSERT_EQ(SetOne(t.registry, kMachine, "K", "v"), 0);
-    EXPECT_EQ(LinkStat(userLock).st_mode & 07777, 0600u);
-    EXPECT_EQ(LinkStat(machineLock).st_mode & 07777, 0600u);
+    EXPECT_EQ(StatOf(userLock).st_mode & 07777, 0600u);
+    EXPECT_EQ(StatOf(machineLock).st_mode & 07777, 0600u);
 
     // Another process holds the user's lock and does not let go.
     const int held = ::open(userLock.c_str(), O_RDONLY | O_CLOEXEC);

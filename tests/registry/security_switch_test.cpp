@@ -1,9 +1,6 @@
 #include "registry/security_switch.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <filesystem>
 
 #include "registry/modul_reg.h"
 #include "tests/registry/registry_test_util.h"
@@ -72,33 +69,6 @@ TEST(SecuritySwitchTest, StoresExactlyThreeValuesAndRepeatsToTheSameState) {
     SwitchOffAccessSecurityWarning(t.registry);
     user.insert(user.begin() + 1, access + ":Andere=4/" + kOne);
     EXPECT_EQ(AllValues(t, kUser), user);
-}
-
-TEST(SecuritySwitchTest, AUserWithoutAdministratorRightsGetsThePerUserValuesOnly) {
-    TempRegistry t;
-    OpenForUnprivilegedUser(t.dir.path());
-    GiveToUnprivilegedUser(t.dir.file("user"));
-    std::filesystem::create_directories(t.dir.file("machine"));
-    chmod(t.dir.file("machine").c_str(), 0555);
-
-    const auto results = RunInChild(
-        [&] {
-            posix::FileRegistry registry(t.userFolder, t.machineFolder);
-            std::vector<std::int32_t> out;
-            for (const RegistryWrite& w : SwitchOffAccessSecurityWarning(registry)) {
-                out.push_back(w.status);
-            }
-            out.push_back(static_cast<std::int32_t>(registry.OpenHandleCount()));
-            return out;
-        },
-        true);
-    // The statuses are what an unattended run reports: the machine's key could not be made, so
-    // it could not be opened for the write.
-    EXPECT_EQ(results,
-              (std::vector<std::int32_t>{0, reg::ErrorFileNotFound, 0, reg::ErrorFileNotFound, 0}));
-    EXPECT_EQ(AllValues(t, kUser).size(), 2u);
-    EXPECT_TRUE(StoredValue(t, kUser, kAccess + "\\Security", "level"));
-    EXPECT_FALSE(FileExists(t.machineFolder));
 }
 
 }  // namespace
