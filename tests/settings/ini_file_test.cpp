@@ -1,4 +1,5 @@
-// The settings file as a file: replaced whole, never torn, shared by concurrent writers.
+// The Linux profile functions: the cases both platforms share, and the settings file as a file:
+// replaced whole, never torn, shared by concurrent writers.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "platform/linux/posix/ini_profile.h"
+#include "tests/settings/profile_cases.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -39,6 +41,17 @@ std::size_t EntriesIn(const std::string& folder) {
     return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
 
+// The Linux files hold the shared cases' UTF-8 as it is.
+TEST(IniFile, SharedCasesOfTheProfileFunctions) {
+    const test::ProfileFileText utf8{[](const std::string& s) { return s; },
+                                     [](const std::string& s) { return s; }};
+    IniProfile profile;
+    test::ExpectHandWrittenFilesRead(profile, utf8);
+    test::ExpectDefaultsAndBufferSizes(profile, utf8);
+    test::ExpectWritesChangeOnlyTheirLine(profile, utf8);
+    test::ExpectRefusedWritesChangeNothing(profile, utf8);
+}
+
 TEST(IniFile, RewriteKeepsModeAndLinksAndLeavesNothingBeside) {
     test::TempDir dir;
     const std::string link = dir.file("T.ini");
@@ -48,12 +61,9 @@ TEST(IniFile, RewriteKeepsModeAndLinksAndLeavesNothingBeside) {
     IniProfile profile;
     ASSERT_EQ(profile.WritePrivateProfileStringA("S", "k", "2", link), 1);
     EXPECT_EQ(ReadFile(dir.file("shared.ini")), "[S]\nk=2\n");
-    struct stat st {};
-    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    ASSERT_EQ(::stat(link.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_TRUE(S_ISLNK(test::StatOf(link).st_mode));
+    EXPECT_EQ(test::StatOf(dir.file("shared.ini")).st_mode & 07777, 0640u);
+    EXPECT_EQ(EntriesIn(dir.path()), 2u);
 
     // A link that points nowhere is refused rather than replaced.
     ASSERT_EQ(::symlink("missing.ini", dir.file("gone.ini").c_str()), 0);
@@ -76,9 +86,7 @@ TEST(IniFile, AnotherUsersLinkIsNotFollowed) {
     IniProfile profile;
     EXPECT_EQ(profile.WritePrivateProfileStringA("Pfade", "Quelle", "x", link), 0);
     EXPECT_EQ(ReadFile(dir.file("root-only")), "geheim\n");
-    struct stat st {};
-    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(S_ISLNK(test::StatOf(link).st_mode));
 }
 
 TEST(IniFile, AWriterWaitsForAnotherProcessOnlySoLong) {
@@ -147,8 +155,7 @@ TEST(IniFile, OnlyARegularFileUpToItsLimitIsReadOrWritten) {
         test::TempDir dir;
         const std::string path = dir.file("t.ini");
         c.make(path);
-        struct stat before {};
-        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+        const ino_t before = test::StatOf(path).st_ino;
         const pid_t child = test::StartChild([&] {
             ::alarm(5);
             IniProfile profile;
@@ -156,9 +163,7 @@ TEST(IniFile, OnlyARegularFileUpToItsLimitIsReadOrWritten) {
                    (profile.WritePrivateProfileStringA("S", "k", "w", path) == c.written ? 0 : 2);
         });
         EXPECT_EQ(test::WaitChild(child), 0);
-        struct stat after {};
-        ASSERT_EQ(::lstat(path.c_str(), &after), 0);
-        EXPECT_EQ(after.st_ino == before.st_ino, c.written == 0)
+        EXPECT_EQ(test::StatOf(path).st_ino == before, c.written == 0)
             << "a refused write changes nothing";
     }
     // A value that would take the file over the limit is refused too.
