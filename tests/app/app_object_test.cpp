@@ -41,13 +41,6 @@ TEST(AppObject, ProgramFolderAndNameOfTheExecutable) {
     }
 }
 
-TEST(UncaughtError, ShowsNumberAndDescription) {
-    EXPECT_EQ(UncaughtErrorText(Error(5)),
-              "Laufzeitfehler '5':\n\nUngültiger Prozeduraufruf oder ungültiges Argument");
-    EXPECT_EQ(UncaughtErrorText(Error(3024, "Datei nicht gefunden.")),
-              "Laufzeitfehler '3024':\n\nDatei nicht gefunden.");
-}
-
 // A window system with one option that takes a value and one that takes none.
 int QtLike(const std::string& argument) {
     if (argument == "-platform" || argument == "--platform") {
@@ -91,15 +84,6 @@ TEST(CommandLine, ActionsPlatformOptionsAndUsageErrors) {
     }
     EXPECT_EQ(ParseCommandLine({"-reverse"}, nullptr), Action::UsageError)
         << "a platform without options of its own takes none";
-}
-
-TEST(CommandLine, UsageNamesTheProgramAndEveryAction) {
-    const std::string usage = UsageText("tarnu-system-tool");
-    EXPECT_EQ(usage.rfind("Aufruf: tarnu-system-tool ", 0), 0u) << usage;
-    for (const char* option :
-         {"--compact", "--update", "--disable-security-warning", "--help", "--version"}) {
-        EXPECT_NE(usage.find(std::string("  ") + option), std::string::npos) << option;
-    }
 }
 
 }  // namespace

@@ -243,20 +243,14 @@ TEST_P(FifoInTheWay, EndsTheRunWithItsMessage) {
     const auto [name, message] = GetParam();
     std::remove(dir.file(name).c_str());
     ASSERT_EQ(::mkfifo(dir.file(name).c_str(), 0600), 0);
-    const std::string database = dir.file("KDL.mdb");
-    const std::string expected =
-        std::string(message) == "missing"  ? "Datei '" + database + "' nicht gefunden."
-        : std::string(message) == "denied" ? "Auf die Datei '" + database +
-                                                 "' kann nicht zugegriffen werden; die "
-                                                 "Berechtigung fehlt."
-                                           : message;
+    std::string expected = message;
+    if (const auto at = expected.find('%'); at != std::string::npos) {
+        expected.replace(at, 1, dir.file("KDL.mdb"));
+    }
     files.clock = {{2026, 12, 6, 4, 51, 1}};
     const pid_t child = StartChild([&] {
         run();
-        return boxes.boxes.size() == 1 && boxes.boxes[0].style == ui::vbCritical &&
-                       boxes.boxes[0].text == expected
-                   ? 0
-                   : 1;
+        return boxes.boxes == Shown{{expected, ui::vbCritical, "Tarnu"}} ? 0 : 1;
     });
     EXPECT_EQ(WaitChildFor(child, 20), 0) << "-2: the run hung";
     EXPECT_EQ(ReplacedFiles()[0], false);
@@ -265,8 +259,11 @@ TEST_P(FifoInTheWay, EndsTheRunWithItsMessage) {
 INSTANTIATE_TEST_SUITE_P(CopyAndDatabase, FifoInTheWay,
                          ::testing::Values(std::make_tuple("06122026045101Dummy.mdb",
                                                            "Datenbank existiert bereits."),
-                                           std::make_tuple("KDL.mdb", "missing"),
-                                           std::make_tuple("KDL.mdb-journal", "denied")));
+                                           std::make_tuple("KDL.mdb", "Datei '%' nicht gefunden."),
+                                           std::make_tuple("KDL.mdb-journal",
+                                                           "Auf die Datei '%' kann nicht "
+                                                           "zugegriffen werden; die Berechtigung "
+                                                           "fehlt.")));
 
 // Between a file's compaction and its replace no other process may open the file or its copy:
 // what it wrote there would be lost to the replace.
