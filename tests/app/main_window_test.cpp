@@ -90,16 +90,9 @@ TEST_F(MainWindow, IsSmallFixedWhiteOutOfTheTaskbarAndLaidOutAsDescribed) {
     EXPECT_EQ(picture->pixmap().size(), QSize(159, 57)) << "the banner must be loaded";
 
     // The tab order follows the tab indices, and its cycle closes.
-    std::vector<std::string> order;
-    QWidget* w = Control("Command1");
-    for (int i = 0; i < 5; ++i) {
-        order.push_back(w->objectName().toStdString());
-        do {
-            w = w->nextInFocusChain();
-        } while (!(w->focusPolicy() & Qt::TabFocus));
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"Command1", "pb_Workstationupdate", "Picture1",
-                                               "Sich_aus", "Command1"}));
+    EXPECT_EQ(TabOrder(Control("Command1"), 5),
+              (std::vector<std::string>{"Command1", "pb_Workstationupdate", "Picture1", "Sich_aus",
+                                        "Command1"}));
 }
 
 TEST_F(MainWindow, SpaceBarRightAfterStartCompactsUnderAWaitCursorAndEachButtonDoesItsOwn) {
