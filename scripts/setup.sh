@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   libsqlite3-dev sqlite3 time
   libgtest-dev libgmock-dev
   clang libclang-rt-dev
   xvfb xauth
+  desktop-file-utils systemd
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
   qemu-user-static binfmt-support

@@ -1,46 +1,89 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "app/application.h"
+#include "app/command_line.h"
 
 namespace tarnu::app {
 namespace {
 
-TEST(AppObject, FolderAndNameOfTheExecutable) {
-    auto a = MakeAppObject("/opt/tarnu/tarnu-system-tool", '/');
-    EXPECT_EQ(a.Path, "/opt/tarnu");
-    EXPECT_EQ(a.EXEName, "tarnu-system-tool");
-    EXPECT_EQ(a.Title, "TARNU-System-Tool");
-
-    // Only the last extension goes, and dots in folder names are not extensions.
-    a = MakeAppObject("/srv/v1.2/Tarnu.System.exe", '/');
-    EXPECT_EQ(a.Path, "/srv/v1.2");
-    EXPECT_EQ(a.EXEName, "Tarnu.System");
-    EXPECT_EQ(MakeAppObject("/srv/v1.2/tool", '/').EXEName, "tool");
+// The program folder is the executable's, or the one an administrator names; the settings
+// file keeps the program's name either way.
+TEST(AppObject, ProgramFolderAndNameOfTheExecutable) {
+    struct Case {
+        const char* executable;
+        char separator;
+        const char* named;
+        const char* path;
+        const char* name;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"/opt/tarnu/tarnu-system-tool", '/', "", "/opt/tarnu", "tarnu-system-tool"},
+             // Only the last extension goes, and dots in folder names are not extensions.
+             {"/srv/v1.2/Tarnu.System.exe", '/', "", "/srv/v1.2", "Tarnu.System"},
+             {"/srv/v1.2/tool", '/', "", "/srv/v1.2", "tool"},
+             // A root folder keeps its separator.
+             {"/T.exe", '/', "", "/", "T"},
+             {"D:\\T.exe", '\\', "", "D:\\", "T"},
+             {"D:\\X\\T.exe", '\\', "", "D:\\X", "T"},
+             {"/usr/bin/tarnu-system-tool", '/', "/opt/tarnu//", "/opt/tarnu", "tarnu-system-tool"},
+             {"/usr/bin/tarnu-system-tool", '/', "/", "/", "tarnu-system-tool"},
+             {"C:\\Programme\\T.exe", '\\', "D:\\", "D:\\", "T"},
+             {"C:\\Programme\\T.exe", '\\', "D:\\Tarnu\\", "D:\\Tarnu", "T"},
+         }) {
+        const auto a =
+            WithProgramFolder(MakeAppObject(c.executable, c.separator), c.named, c.separator);
+        EXPECT_EQ(a.Path, c.path) << c.executable << " " << c.named;
+        EXPECT_EQ(a.EXEName, c.name) << c.executable;
+        EXPECT_EQ(a.Title, "TARNU-System-Tool");
+    }
 }
 
-TEST(AppObject, RootFolderKeepsItsSeparator) {
-    EXPECT_EQ(MakeAppObject("/T.exe", '/').Path, "/");
-    EXPECT_EQ(MakeAppObject("D:\\T.exe", '\\').Path, "D:\\");
-    EXPECT_EQ(MakeAppObject("D:\\X\\T.exe", '\\').Path, "D:\\X");
-    EXPECT_EQ(MakeAppObject("D:\\X\\T.exe", '\\').EXEName, "T");
+// A window system with one option that takes a value and one that takes none.
+int QtLike(const std::string& argument) {
+    if (argument == "-platform" || argument == "--platform") {
+        return 1;
+    }
+    return argument == "-reverse" ? 0 : -1;
 }
 
-TEST(AppObject, AnAdministratorNamesTheProgramFolder) {
-    const auto installed = MakeAppObject("/usr/bin/tarnu-system-tool", '/');
-    EXPECT_EQ(WithProgramFolder(installed, "", '/').Path, "/usr/bin");
-    const auto moved = WithProgramFolder(installed, "/opt/tarnu//", '/');
-    EXPECT_EQ(moved.Path, "/opt/tarnu");
-    EXPECT_EQ(moved.EXEName, "tarnu-system-tool") << "the settings file keeps the program's name";
-    EXPECT_EQ(WithProgramFolder(installed, "/", '/').Path, "/");
-    EXPECT_EQ(WithProgramFolder(installed, "D:\\", '\\').Path, "D:\\");
-    EXPECT_EQ(WithProgramFolder(installed, "D:\\Tarnu\\", '\\').Path, "D:\\Tarnu");
-}
-
-TEST(UncaughtError, ShowsNumberAndDescription) {
-    EXPECT_EQ(UncaughtErrorText(Error(5)),
-              "Laufzeitfehler '5':\n\nUngültiger Prozeduraufruf oder ungültiges Argument");
-    EXPECT_EQ(UncaughtErrorText(Error(3024, "Datei nicht gefunden.")),
-              "Laufzeitfehler '3024':\n\nDatei nicht gefunden.");
+TEST(CommandLine, ActionsPlatformOptionsAndUsageErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        Action expected;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{}, Action::Windows},
+             {{"-platform", "offscreen", "-reverse"}, Action::Windows},
+             {{"--platform", "xcb"}, Action::Windows},
+             {{"--compact"}, Action::Compact},
+             {{"--update"}, Action::Update},
+             {{"--disable-security-warning"}, Action::DisableSecurityWarning},
+             {{"--help"}, Action::Help},
+             {{"--version"}, Action::Version},
+             {{"--compact", "--compact"}, Action::Compact},
+             // Two actions at once, an unknown option, a stray word: nothing is done.
+             {{"--compact", "--update"}, Action::UsageError},
+             {{"--help", "--version"}, Action::UsageError},
+             {{"--kompakt"}, Action::UsageError},
+             {{"-compact"}, Action::UsageError},
+             {{"KDL.mdb"}, Action::UsageError},
+             {{"--compact", "KDL.mdb"}, Action::UsageError},
+             // A window system's option's value must be there; and an unattended run has no
+             // windows to apply it to.
+             {{"-platform"}, Action::UsageError},
+             {{"--compact", "-platform", "offscreen"}, Action::UsageError},
+         }) {
+        std::string shown;
+        for (const std::string& a : c.args) {
+            shown += a + " ";
+        }
+        EXPECT_EQ(ParseCommandLine(c.args, QtLike), c.expected) << shown;
+    }
+    EXPECT_EQ(ParseCommandLine({"-reverse"}, nullptr), Action::UsageError)
+        << "a platform without options of its own takes none";
 }
 
 }  // namespace

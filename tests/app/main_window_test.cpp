@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/application.h"
@@ -57,7 +60,7 @@ class MainWindow : public ::testing::Test {
     std::optional<Error> compactionError;
 };
 
-TEST_F(MainWindow, FrameIsSmallFixedWhiteAndOutOfTheTaskbar) {
+TEST_F(MainWindow, IsSmallFixedWhiteOutOfTheTaskbarAndLaidOutAsDescribed) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "Tarnu-System-Tool");
     EXPECT_EQ(window->size(), QSize(202, 213));
@@ -69,63 +72,40 @@ TEST_F(MainWindow, FrameIsSmallFixedWhiteAndOutOfTheTaskbar) {
     EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool) << "tool windows stay out of the taskbar";
     EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_FALSE(window->windowIcon().isNull());
-}
 
-TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
-    struct Expected {
-        const char* name;
-        QRect geometry;
-        const char* caption;
-    };
-    const std::vector<Expected> expected = {
+    const std::vector<std::tuple<const char*, QRect, const char*>> buttons = {
         {"Command1", QRect(8, 88, 185, 33), "Programmdateien komprimieren"},
         {"pb_Workstationupdate", QRect(8, 128, 185, 33), "Workstationupdate"},
         {"Sich_aus", QRect(8, 168, 185, 33), "Sicherheitswarung bei Access 2003 ausschalten"},
     };
-    for (const auto& e : expected) {
-        auto* b = Control<QPushButton>(e.name);
-        ASSERT_NE(b, nullptr) << e.name;
-        EXPECT_EQ(b->geometry(), e.geometry) << e.name;
-        EXPECT_EQ(b->text().toStdString(), e.caption);
+    for (const auto& [name, geometry, caption] : buttons) {
+        auto* b = Control<QPushButton>(name);
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_EQ(b->geometry(), geometry) << name;
+        EXPECT_EQ(b->text().toStdString(), caption);
     }
     auto* picture = Control<QLabel>("Picture1");
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->geometry(), QRect(16, 8, 179, 73));
     EXPECT_EQ(picture->pixmap().size(), QSize(159, 57)) << "the banner must be loaded";
+
+    // The tab order follows the tab indices, and its cycle closes.
+    EXPECT_EQ(TabOrder(Control("Command1"), 5),
+              (std::vector<std::string>{"Command1", "pb_Workstationupdate", "Picture1", "Sich_aus",
+                                        "Command1"}));
 }
 
-TEST_F(MainWindow, TabOrderFollowsTheTabIndices) {
-    std::vector<std::string> order;
-    QWidget* w = Control("Command1");
-    for (int i = 0; i < 4; ++i) {
-        order.push_back(w->objectName().toStdString());
-        do {
-            w = w->nextInFocusChain();
-        } while (!(w->focusPolicy() & Qt::TabFocus));
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"Command1", "pb_Workstationupdate", "Picture1",
-                                               "Sich_aus"}));
-    EXPECT_EQ(w->objectName(), "Command1") << "the cycle closes";
-}
-
-TEST_F(MainWindow, SpaceBarRightAfterStartRunsTheCompactionUnderAWaitCursor) {
+TEST_F(MainWindow, SpaceBarRightAfterStartCompactsUnderAWaitCursorAndEachButtonDoesItsOwn) {
     QWidget* focused = window->focusWidget();
     ASSERT_NE(focused, nullptr);
     EXPECT_EQ(focused->objectName(), "Command1");
     QTest::keyClick(focused, Qt::Key_Space);
-    EXPECT_EQ(compactions, 1);
-    EXPECT_EQ(updates + switches, 0);
     EXPECT_TRUE(busyDuringCompaction);
     EXPECT_NE(window->cursor().shape(), Qt::WaitCursor) << "the wait cursor must go again";
-}
-
-TEST_F(MainWindow, EachButtonStartsItsOwnAction) {
     QTest::mouseClick(Control("pb_Workstationupdate"), Qt::LeftButton);
     QTest::mouseClick(Control("Sich_aus"), Qt::LeftButton);
     QTest::mouseClick(Control("Sich_aus"), Qt::LeftButton);
-    EXPECT_EQ(compactions, 0);
-    EXPECT_EQ(updates, 1);
-    EXPECT_EQ(switches, 2);
+    EXPECT_EQ(std::make_tuple(compactions, updates, switches), std::make_tuple(1, 1, 2));
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -153,26 +133,25 @@ TEST_F(MainWindow, CaptionsAreWhollyReadable) {
         fm.height());
 }
 
-TEST_F(MainWindow, ErrorEscapingAClickIsShownAndEndsTheProgram) {
+TEST_F(MainWindow, ClosingTheOnlyWindowEndsTheEventLoopWithSuccess) {
+    QTimer::singleShot(0, [this] { window->close(); });
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_EQ(ui.quits, std::vector<int>{0});
+    EXPECT_FALSE(form.IsLoaded());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(MainWindow, ErrorEscapingAClickIsShownAndEndsTheProgramWithAFailure) {
     compactionError = Error(3024, "Die Datei 'KDL.mdb' wurde nicht gefunden.");
-    QTest::mouseClick(Control("Command1"), Qt::LeftButton);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text,
-              "Laufzeitfehler '3024':\n\nDie Datei 'KDL.mdb' wurde nicht gefunden.");
-    EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
-    EXPECT_EQ(boxes.boxes[0].title, "TARNU-System-Tool");
+    QTimer::singleShot(0, [this] { QTest::mouseClick(Control("Command1"), Qt::LeftButton); });
+    EXPECT_EQ(app.Run(), 1);
+    EXPECT_EQ(boxes.boxes,
+              (Shown{{"Laufzeitfehler '3024':\n\nDie Datei 'KDL.mdb' wurde nicht gefunden.",
+                      ui::vbCritical, "TARNU-System-Tool"}}));
     EXPECT_EQ(ui.quits, std::vector<int>{1});
     // Once ended, the program does nothing more.
     QTest::mouseClick(Control("Sich_aus"), Qt::LeftButton);
     EXPECT_EQ(switches, 0);
-}
-
-TEST_F(MainWindow, MessageBoxesCarryTheApplicationTitleWhenGivenNone) {
-    app.MsgBox("Dateien wurden erfolgreich kopiert!", ui::vbInformation);
-    app.MsgBox("Die Programmdateien wurden erfolgreich komprimiert!", ui::vbInformation, "Tarnu");
-    ASSERT_EQ(boxes.boxes.size(), 2u);
-    EXPECT_EQ(boxes.boxes[0].title, "TARNU-System-Tool");
-    EXPECT_EQ(boxes.boxes[1].title, "Tarnu");
 }
 
 TEST(QtMessageBox, StyleChoosesTheIconAndThereIsOnlyOk) {
@@ -189,6 +168,13 @@ TEST(QtMessageBox, StyleChoosesTheIconAndThereIsOnlyOk) {
         EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
         EXPECT_EQ(box->textFormat(), Qt::PlainText) << "texts are never markup";
     }
+}
+
+TEST_F(MainWindow, QtsOwnDialogTextsAreGerman) {
+    // The folder browser and the buttons of Qt's dialogs, whatever the desktop's language.
+    QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "Abbrechen");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Open)->text().toStdString(), "Öffnen");
 }
 
 }  // namespace

@@ -19,26 +19,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    std::string out;
-    std::string err;
-    int exitCode = -1;
-};
-
 // The program as a scheduler starts it: elsewhere than its program folder, which the environment
 // names, and without any display, so that creating a window would fail.
 class Unattended : public ::testing::Test {
   protected:
     Unattended() { CopyDemoFolder(program.path()); }
 
-    Outcome Run(const std::string& args, const std::string& env = "") {
-        const std::string errFile = scratch.file("stderr");
-        const CommandRun run = RunCommand(
+    CommandRun Run(const std::string& args, const std::string& env = "") {
+        return RunCommand(
             "cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TARNU_PROGRAM_FOLDER=" +
             ShellQuote(program.path()) + " XDG_CONFIG_HOME=" + ShellQuote(config.file("user")) +
             " XDG_CONFIG_DIRS=" + ShellQuote(config.file("machine")) + " " + env + " " +
-            TARNU_SYSTEM_TOOL + " " + args + " 2>" + ShellQuote(errFile));
-        return {run.out, ReadFile(errFile), run.exitCode};
+            TARNU_SYSTEM_TOOL + " " + args);
     }
     void Settings(const std::string& quelle, const std::string& ziel) {
         WriteFile(program.file("tarnu-system-tool.ini"),
@@ -58,7 +50,7 @@ class Unattended : public ::testing::Test {
 };
 
 TEST_F(Unattended, CompactPrintsEachFileAndTheSuccessWithoutADisplay) {
-    const Outcome o = Run("--compact");
+    const CommandRun o = Run("--compact");
     EXPECT_EQ(o.exitCode, 0) << o.err;
     EXPECT_EQ(o.err, "");
     std::smatch m;
@@ -76,7 +68,7 @@ TEST_F(Unattended, CompactPrintsEachFileAndTheSuccessWithoutADisplay) {
 
 TEST_F(Unattended, CompactFailsWithTheErrorOnStandardError) {
     ::unlink(program.file("kdlcode.mde").c_str());
-    const Outcome o = Run("--compact");
+    const CommandRun o = Run("--compact");
     EXPECT_EQ(o.exitCode, 1);
     EXPECT_EQ(o.out, "");
     EXPECT_NE(o.err.find("kdlcode.mde"), std::string::npos) << o.err;
@@ -84,7 +76,7 @@ TEST_F(Unattended, CompactFailsWithTheErrorOnStandardError) {
 }
 
 TEST_F(Unattended, SecuritySwitchReportsTheWritesItCouldNotMake) {
-    Outcome o = Run("--disable-security-warning");
+    CommandRun o = Run("--disable-security-warning");
     EXPECT_EQ(o.exitCode, 0) << o.err;
     EXPECT_EQ(o.out + o.err, "");
     EXPECT_TRUE(FileExists(config.file("machine/tarnu/registry/HKEY_LOCAL_MACHINE.hive")));
@@ -111,7 +103,7 @@ TEST_F(Unattended, UpdateCopiesTheRememberedFoldersAndPrintsWhatItCopied) {
     WriteFile(source.file("a.mde"), "aaaa");
     WriteFile(source.file("b.mdb"), "bb");
     Settings("  " + source.path() + "/*  ", target.path() + "/neu/");
-    Outcome o = Run("--update");
+    CommandRun o = Run("--update");
     EXPECT_EQ(o.exitCode, 0) << o.err;
     EXPECT_EQ(o.out, "Kopiert: 2 Dateien, 6 Bytes\nDateien wurden erfolgreich kopiert!\n");
     EXPECT_EQ(ReadFile(target.file("neu/a.mde")), "aaaa");
@@ -127,14 +119,14 @@ TEST_F(Unattended, UsageErrorsDoNothing) {
     const std::string before = Snapshot();
     for (const char* args : {"--kompakt", "--compact --update", "--compact KDL.mdb",
                              "--compact -platform offscreen"}) {
-        const Outcome o = Run(args);
+        const CommandRun o = Run(args);
         EXPECT_EQ(o.exitCode, 2) << args;
         EXPECT_EQ(o.out, "") << args;
         EXPECT_EQ(o.err.rfind("Aufruf: tarnu-system-tool ", 0), 0u) << args << ": " << o.err;
     }
     EXPECT_EQ(Snapshot(), before);
 
-    Outcome o = Run("--help");
+    CommandRun o = Run("--help");
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_NE(o.out.find("--disable-security-warning"), std::string::npos);
     o = Run("--version");

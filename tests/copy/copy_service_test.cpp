@@ -9,11 +9,14 @@
 
 #include <cstring>
 #include <functional>
+#include <tuple>
+#include <utility>
 
 #include "engine/engine.h"
 #include "platform/linux/posix/copy_service.h"
 #include "platform/linux/posix/posix_shell.h"
 #include "tests/copy/copy_test_util.h"
+#include "tests/copy_cases/shell_copy_cases.h"
 #include "tests/support/child_process.h"
 #include "tests/support/holding_child.h"
 #include "tests/support/temp_dir.h"
@@ -27,7 +30,6 @@ using copycases::Link;
 using copycases::Moved;
 using copycases::Tree;
 using posix::CopyResult;
-using posix::CopyService;
 namespace status = posix::copy_status;
 
 bool EndsWith(const std::string& s, const std::string& end) {
@@ -48,40 +50,81 @@ struct ThreeFiles {
     static constexpr std::size_t kBig = 9u << 20;  // more than one chunk
 };
 
-TEST(CopyService, CancelInsideAFileStopsAtOnceAndLeavesNoPartialFile) {
+std::string InScratch(const TempDir& dir, const std::string& path) {
+    return path.empty() ? path : dir.path() + "/" + path;
+}
+
+TEST(ShellCopyRules, EveryCaseGivesItsStatusAndTree) {
+    for (const copycases::Case& c : copycases::ShellCopyCases()) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ScopedCurrentDir inScratch(dir.path());
+        MakeTree(dir.path(), c.setup);
+
+        RecordingObserver observer;
+        posix::PosixShell shell(observer);
+        SHFILEOPSTRUCTA request;
+        request.wFunc = FO_COPY;
+        request.pFrom = InScratch(dir, c.source) + '\0' + '\0';
+        request.pTo = InScratch(dir, c.target) + '\0' + '\0';
+        request.fFlags = FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR;
+
+        EXPECT_EQ(static_cast<std::uint32_t>(shell.SHFileOperationA(request)), c.status);
+        EXPECT_FALSE(request.fAnyOperationsAborted);
+        copycases::Tree expected = c.result;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(ReadTree(dir.path()), expected);
+        if (c.status == copycases::kOk) {
+            EXPECT_TRUE(observer.failures.empty());
+            continue;
+        }
+        ASSERT_EQ(observer.failures.size(), 1u) << "every failure is reported once";
+        EXPECT_EQ(static_cast<std::uint32_t>(observer.failures[0].status), c.status);
+        EXPECT_NE(observer.failures[0].text.find(c.named), std::string::npos)
+            << observer.failures[0].text;
+    }
+}
+
+class CopyService : public ::testing::Test {
+  protected:
+    // Copies the names below dir.
+    CopyResult Copy(const std::string& from, const std::string& to) {
+        return posix::CopyService().Copy(dir.file(from), dir.file(to), observer);
+    }
+
     TempDir dir;
+    RecordingObserver observer;
+};
+
+TEST_F(CopyService, CancelInsideAFileStopsAtOnceAndLeavesNoPartialFile) {
     ThreeFiles files(dir);
     ASSERT_EQ(::chmod(dir.file("src").c_str(), 0555), 0);  // our copy must stay writable a while
-    RecordingObserver observer;
     observer.onProgress = [&](const posix::CopyProgress& p) {
         // After the first chunk of the big file.
         observer.cancel = EndsWith(p.currentFile, "big.bin") && p.bytesDone > 5;
     };
-    const CopyResult result = CopyService().Copy(dir.file("src"), dir.file("T/"), observer);
+    const CopyResult result = Copy("src", "T/");
 
     EXPECT_EQ(result.status, status::kCancelled);
     EXPECT_TRUE(result.aborted);
     EXPECT_TRUE(observer.failures.empty()) << "a cancel shows no error";
     EXPECT_EQ(ReadTree(dir.file("T")), (Tree{Folder("src"), File("src/a.txt", "first")}));
-    struct stat st {};
-    ASSERT_EQ(::stat(dir.file("T/src").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0555u) << "a cancel leaves the folder with its own bits";
+    EXPECT_EQ(StatOf(dir.file("T/src")).st_mode & 07777, 0555u)
+        << "a cancel leaves the folder with its own bits";
     EXPECT_LT(observer.last.bytesDone, 5 + ThreeFiles::kBig) << "the big file was not finished";
     EXPECT_EQ(observer.first.bytesTotal, 9 + ThreeFiles::kBig) << "totals come before the copy";
     EXPECT_EQ(observer.first.filesTotal, 3u);
 }
 
-TEST(CopyService, KilledCopyLeavesOnlyATempFileWhichTheNextCopyRemoves) {
-    TempDir dir;
+TEST_F(CopyService, KilledCopyLeavesOnlyATempFileWhichTheNextCopyRemoves) {
     ThreeFiles files(dir);
     const pid_t child = StartChild([&] {
-        RecordingObserver observer;
         observer.onProgress = [](const posix::CopyProgress& p) {
             if (EndsWith(p.currentFile, "big.bin") && p.bytesDone > 5) {
                 ::raise(SIGKILL);
             }
         };
-        CopyService().Copy(dir.file("src"), dir.file("T/"), observer);
+        Copy("src", "T/");
         return 0;
     });
     ASSERT_EQ(WaitChild(child), -1);
@@ -91,8 +134,7 @@ TEST(CopyService, KilledCopyLeavesOnlyATempFileWhichTheNextCopyRemoves) {
     // The next copy replaces the earlier copies, keeps what else is there and cleans up.
     WriteFile(dir.file("src/a.txt"), "changed");
     WriteFile(dir.file("T/src/other"), "stays");
-    RecordingObserver observer;
-    const CopyResult result = CopyService().Copy(dir.file("src"), dir.file("T/"), observer);
+    const CopyResult result = Copy("src", "T/");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.filesCopied, 3u);
     EXPECT_EQ(ReadTree(dir.file("T")),
@@ -102,16 +144,14 @@ TEST(CopyService, KilledCopyLeavesOnlyATempFileWhichTheNextCopyRemoves) {
     EXPECT_EQ(observer.last.filesDone, 3u);
 }
 
-TEST(CopyService, LeavesFilesThatAnotherProcessHoldsOpen) {
-    TempDir dir;
+TEST_F(CopyService, LeavesFilesThatAnotherProcessHoldsOpen) {
     MakeTree(dir.path(), {Folder("src"), File("src/KDL.mdb", "new program"), Folder("T")});
     engine::Engine().CreateDatabase(dir.file("T/KDL.mdb"));
     const std::string before = ReadFile(dir.file("T/KDL.mdb"));
     HoldingChild holder(dir.file("T/KDL.mdb"));
     ASSERT_EQ(holder.openResult(), 0);
 
-    RecordingObserver observer;
-    CopyResult result = CopyService().Copy(dir.file("src/KDL.mdb"), dir.file("T/"), observer);
+    CopyResult result = Copy("src/KDL.mdb", "T/");
     EXPECT_EQ(result.status, status::kInUse);
     EXPECT_EQ(ReadFile(dir.file("T/KDL.mdb")), before);
     ASSERT_EQ(observer.failures.size(), 1u);
@@ -119,13 +159,12 @@ TEST(CopyService, LeavesFilesThatAnotherProcessHoldsOpen) {
     EXPECT_TRUE(TempLeftovers(dir.path()).empty());
 
     holder.Kill();
-    result = CopyService().Copy(dir.file("src/KDL.mdb"), dir.file("T/"), observer);
+    result = Copy("src/KDL.mdb", "T/");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(ReadFile(dir.file("T/KDL.mdb")), "new program");
 }
 
-TEST(CopyService, ReadOnlyTargetFolderIsADestinationError) {
-    TempDir dir;
+TEST_F(CopyService, ReadOnlyTargetFolderIsADestinationError) {
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     MakeTree(dir.path(), {Folder("src"), File("src/a.txt", "a"), Folder("T")});
     ASSERT_EQ(::chmod(dir.file("T").c_str(), 0555), 0);
@@ -133,8 +172,7 @@ TEST(CopyService, ReadOnlyTargetFolderIsADestinationError) {
     // Root may write anywhere: the copy runs as an ordinary user.
     const auto outcome = RunInChild(
         [&] {
-            RecordingObserver observer;
-            const CopyResult result = CopyService().Copy(dir.file("src"), dir.file("T/"), observer);
+            const CopyResult result = Copy("src", "T/");
             const bool named = observer.failures.size() == 1 &&
                                Contains(observer.failures[0].text, "T/src") &&
                                Contains(observer.failures[0].text, "Zugriff verweigert");
@@ -146,17 +184,7 @@ TEST(CopyService, ReadOnlyTargetFolderIsADestinationError) {
     EXPECT_TRUE(ReadTree(dir.file("T")).empty());
 }
 
-TEST(CopyService, LinkLoopsInTheSourceAreCopiedAsLinks) {
-    TempDir dir;
-    MakeTree(dir.path(), {Folder("src"), Folder("src/loop"), Link("src/loop/self", "."),
-                          Link("src/loop/up", ".."), Link("src/me", "me"), File("src/f", "f")});
-    RecordingObserver observer;
-    const CopyResult result = CopyService().Copy(dir.file("src"), dir.file("T"), observer);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(ReadTree(dir.file("T")), Moved(ReadTree(dir.path()), "src", "", false));
-}
-
-TEST(CopyService, PipesSocketsAndDevicesInTheSourceStopTheCopy) {
+TEST_F(CopyService, PipesSocketsAndDevicesInTheSourceStopTheCopy) {
     struct Special {
         std::string name;
         std::function<bool(const std::string&)> make;
@@ -183,29 +211,28 @@ TEST(CopyService, PipesSocketsAndDevicesInTheSourceStopTheCopy) {
     };
     for (const Special& special : specials) {
         SCOPED_TRACE(special.name);
-        TempDir dir;
-        MakeTree(dir.path(), {Folder("src"), File("src/a.txt", "a"), File("src/z.txt", "z")});
-        if (!special.make(dir.file("src/" + special.name))) {
+        const std::string src = "src-" + special.name;
+        MakeTree(dir.path(), {Folder(src), File(src + "/a.txt", "a"), File(src + "/z.txt", "z")});
+        if (!special.make(dir.file(src + "/" + special.name))) {
             continue;  // a device needs root
         }
-        for (const std::string& source : {dir.file("src"), dir.file("src/" + special.name)}) {
-            RecordingObserver observer;
-            EXPECT_EQ(CopyService().Copy(source, dir.file("T/"), observer).status,
-                      status::kUnreadable);
+        for (const std::string& source : {src, src + "/" + special.name}) {
+            observer.failures.clear();
+            EXPECT_EQ(Copy(source, "T-" + special.name + "/").status, status::kUnreadable);
             ASSERT_EQ(observer.failures.size(), 1u);
             EXPECT_TRUE(Contains(observer.failures[0].text, special.name + "“ ist"));
             EXPECT_TRUE(Contains(observer.failures[0].text, special.kind));
         }
-        EXPECT_EQ(ReadTree(dir.file("T")), (Tree{Folder("src"), File("src/a.txt", "a")}))
+        EXPECT_EQ(ReadTree(dir.file("T-" + special.name)),
+                  (Tree{Folder(src), File(src + "/a.txt", "a")}))
             << "what came before stays, nothing after it is copied";
     }
 }
 
-TEST(CopyService, PermissionBitsOwnersAndTimes) {
+TEST_F(CopyService, PermissionBitsOwnersAndTimes) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "files of another user need root";
     }
-    TempDir dir;
     MakeTree(dir.path(), {Folder("src"), File("src/tool", "t"), File("src/grp", "g"),
                           File("src/data.ini", "new"), Folder("src/sub"), Folder("T"),
                           Folder("T/src"), File("T/src/data.ini", "old"), Folder("elsewhere")});
@@ -221,8 +248,7 @@ TEST(CopyService, PermissionBitsOwnersAndTimes) {
     ASSERT_EQ(::chown(dir.file("T/src/data.ini").c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(dir.file("T/src/data.ini").c_str(), 0600), 0);
 
-    RecordingObserver observer;
-    ASSERT_EQ(CopyService().Copy(dir.file("src"), dir.file("T/"), observer).status, 0);
+    ASSERT_EQ(Copy("src", "T/").status, 0);
     struct Expected {
         std::string path;
         mode_t mode;
@@ -233,47 +259,44 @@ TEST(CopyService, PermissionBitsOwnersAndTimes) {
                                                    {"T/src/data.ini", 0640, 65534},
                                                    {"T/src/sub", 0750, 0},
                                                    {"T/src", 0700, 0}}) {
-        SCOPED_TRACE(e.path);
-        struct stat st {};
-        ASSERT_EQ(::lstat(dir.file(e.path).c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, e.mode);
-        EXPECT_EQ(st.st_uid, e.owner);
-        EXPECT_EQ(st.st_gid, e.owner) << "a replaced file keeps its group, a new one is ours";
+        // A replaced file keeps its owner and group, a new one is ours.
+        const struct stat st = StatOf(dir.file(e.path));
+        EXPECT_EQ(std::make_tuple(st.st_mode & 07777, st.st_uid, st.st_gid),
+                  std::make_tuple(e.mode, e.owner, e.owner))
+            << e.path;
     }
-    struct stat st {};
-    ASSERT_EQ(::stat(dir.file("T/src/tool").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 978307200);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 5);
+    const struct stat st = StatOf(dir.file("T/src/tool"));
+    EXPECT_EQ(std::make_pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+              std::make_pair(time_t{978307200}, 5L));
 
     // Another user's link in root's folder does not lead the copy anywhere.
     ASSERT_EQ(::symlink("elsewhere", dir.file("theirs").c_str()), 0);
     ASSERT_EQ(::lchown(dir.file("theirs").c_str(), 65534, 65534), 0);
-    EXPECT_EQ(CopyService().Copy(dir.file("src/grp"), dir.file("theirs"), observer).status,
-              status::kDestination);
+    EXPECT_EQ(Copy("src/grp", "theirs").status, status::kDestination);
     ASSERT_FALSE(observer.failures.empty());
     EXPECT_TRUE(Contains(observer.failures.back().text, "Verknüpfung"));
     EXPECT_TRUE(ReadTree(dir.file("elsewhere")).empty());
 }
 
-TEST(CopyService, NamesAreBytesAndMessagesShowThemHarmlessly) {
-    TempDir dir;
+TEST_F(CopyService, NamesAreBytesAndMessagesShowThemHarmlessly) {
     const std::vector<std::string> names = {"line\nbreak", "bad\xff\xfe", " lead",
                                             "-dash",       "tab\tname",   "\xc3\xa4-umlaut"};
-    MakeTree(dir.path(), {Folder("src"), Folder("src/line\nfolder")});
+    // Links, loops among them, are copied as links.
+    MakeTree(dir.path(),
+             {Folder("src"), Folder("src/line\nfolder"), Folder("src/loop"),
+              Link("src/loop/self", "."), Link("src/loop/up", ".."), Link("src/me", "me")});
     for (const std::string& name : names) {
         MakeTree(dir.path(), {File("src/" + name, name), File("src/line\nfolder/" + name, name)});
     }
-    RecordingObserver observer;
-    ASSERT_EQ(CopyService().Copy(dir.file("src"), dir.file("T"), observer).status, 0);
+    ASSERT_EQ(Copy("src", "T").status, 0);
     EXPECT_EQ(ReadTree(dir.file("T")), Moved(ReadTree(dir.path()), "src", "", false));
 
     // "?" is one character, also when it takes two bytes.
-    ASSERT_EQ(CopyService().Copy(dir.file("src/?-umlaut"), dir.file("U/"), observer).status, 0);
+    ASSERT_EQ(Copy("src/?-umlaut", "U/").status, 0);
     EXPECT_EQ(ReadTree(dir.file("U")), (Tree{File("\xc3\xa4-umlaut", "\xc3\xa4-umlaut")}));
 
     ASSERT_EQ(::mkfifo(dir.file("src/evil\n\xff").c_str(), 0644), 0);
-    EXPECT_EQ(CopyService().Copy(dir.file("src/evil\n\xff"), dir.file("V/"), observer).status,
-              status::kUnreadable);
+    EXPECT_EQ(Copy("src/evil\n\xff", "V/").status, status::kUnreadable);
     ASSERT_EQ(observer.failures.size(), 1u);
     EXPECT_TRUE(Contains(observer.failures[0].text, "evil\\x0A\\xFF"));
     EXPECT_FALSE(Contains(observer.failures[0].text, "\n"));

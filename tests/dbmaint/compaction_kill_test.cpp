@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "dbmaint/compaction_run.h"
 #include "tests/dbmaint/dbmaint_support.h"
+#include "tests/support/child_process.h"
 #include "tests/support/recording_message_boxes.h"
 #include "tests/support/temp_dir.h"
 
@@ -21,38 +23,24 @@ using Clock = std::chrono::steady_clock;
 
 // Runs the whole compaction in a child process working in dir; exits 0 after the success box.
 pid_t StartRun(const std::string& dir) {
-    const pid_t pid = ::fork();
-    if (pid != 0) {
-        return pid;
-    }
-    int code = 2;
-    try {
-        if (::chdir(dir.c_str()) == 0) {
-            posix::PosixFileServices files;
-            RecordingMessageBoxes boxes;
-            dbmaint::EngineHolder holder([] { return engine::MakeEngine(); });
-            dbmaint::CompactionRun run(holder, files, boxes, [&] { return dir; });
-            run();
-            code = (boxes.boxes.size() == 1 && boxes.boxes[0].style == ui::vbInformation) ? 0 : 3;
+    return StartChild([&] {
+        if (::chdir(dir.c_str()) != 0) {
+            return 2;
         }
-    } catch (...) {
-        code = 4;
-    }
-    ::_exit(code);
+        posix::PosixFileServices files;
+        RecordingMessageBoxes boxes;
+        dbmaint::EngineHolder holder([] { return engine::MakeEngine(); });
+        dbmaint::CompactionRun run(holder, files, boxes, [&] { return dir; });
+        run();
+        return boxes.boxes.size() == 1 && boxes.boxes[0].style == ui::vbInformation ? 0 : 3;
+    });
 }
 
-struct Access {
-    mode_t mode;
-    uid_t uid;
-    gid_t gid;
-    bool operator==(const Access&) const = default;
-};
-
-std::map<std::string, Access> AccessOf(const std::string& dir) {
-    std::map<std::string, Access> access;
+// Mode, owner and group of each program file.
+std::map<std::string, std::tuple<mode_t, uid_t, gid_t>> AccessOf(const std::string& dir) {
+    std::map<std::string, std::tuple<mode_t, uid_t, gid_t>> access;
     for (const auto& name : kProgramFiles) {
-        struct stat st {};
-        ::lstat((dir + "/" + name).c_str(), &st);
+        const struct stat st = StatOf(dir + "/" + name);
         access[name] = {st.st_mode, st.st_uid, st.st_gid};
     }
     return access;

@@ -1,6 +1,5 @@
 #include "tests/dbmaint/dbmaint_support.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -76,17 +75,11 @@ ino_t InodeOf(const std::string& path) {
 
 std::vector<std::string> DummyFiles(const std::string& dir) {
     std::vector<std::string> found;
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) {
-        return found;
-    }
-    while (dirent* e = ::readdir(d)) {
-        const std::string n = e->d_name;
-        if (n.size() >= 9 && n.compare(n.size() - 9, 9, "Dummy.mdb") == 0) {
-            found.push_back(n);
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().filename().string().ends_with("Dummy.mdb")) {
+            found.push_back(entry.path().filename().string());
         }
     }
-    ::closedir(d);
     std::sort(found.begin(), found.end());
     return found;
 }

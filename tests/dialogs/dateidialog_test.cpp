@@ -13,6 +13,8 @@
 using namespace std::string_literals;
 using namespace tarnu::commdlg;
 using tarnu::dialogs::C_Dateidialog;
+using tarnu::test::Shown;
+namespace ui = tarnu::ui;
 
 namespace {
 
@@ -76,10 +78,7 @@ TEST_F(DateidialogTest, FreshObjectAsksWithItsDefaults) {
 
 TEST_F(DateidialogTest, CreationReportsAFailingCurrentDirectoryAndGoesOn) {
     C_Dateidialog d(boxes, port, []() -> std::string { throw tarnu::Error(76); });
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, "Pfad nicht gefunden");
-    EXPECT_EQ(boxes.boxes[0].style, tarnu::ui::vbOKOnly);
-    EXPECT_EQ(boxes.boxes[0].title, "Exit_Class_Initialize");
+    EXPECT_EQ(boxes.boxes, (Shown{{"Pfad nicht gefunden", ui::vbOKOnly, "Exit_Class_Initialize"}}));
     d.ShowOpen();
     EXPECT_EQ(port.opened.at(0).lpstrInitialDir, "");
     EXPECT_EQ(port.opened.at(0).nMaxFile, 512u);
@@ -212,11 +211,9 @@ TEST_F(DateidialogTest, PresetNameMustFitTheBufferInBytes) {
     EXPECT_EQ(d.ShowSave(), "");
     EXPECT_EQ(port.opened.size() + port.saved.size(), 1u);
     EXPECT_EQ(d.FileName(), "/srv/KDL.mdb");
-    ASSERT_EQ(boxes.boxes.size(), 2u);
-    EXPECT_EQ(boxes.boxes[0].title, "Exit_ShowOpen");
-    EXPECT_EQ(boxes.boxes[1].title, "Exit_ShowSave");
-    EXPECT_EQ(boxes.boxes[1].text, tarnu::standardErrorDescription(5));
-    EXPECT_EQ(boxes.boxes[1].style, tarnu::ui::vbOKOnly);
+    const std::string invalid = tarnu::standardErrorDescription(5);
+    EXPECT_EQ(boxes.boxes, (Shown{{invalid, ui::vbOKOnly, "Exit_ShowOpen"},
+                                  {invalid, ui::vbOKOnly, "Exit_ShowSave"}}));
 }
 
 TEST_F(DateidialogTest, FailuresAreShownAndAbsorbed) {
@@ -233,19 +230,12 @@ TEST_F(DateidialogTest, FailuresAreShownAndAbsorbed) {
     EXPECT_EQ(d.ShowFolder(), "");
     ASSERT_EQ(boxes.boxes.size(), 3u);
     EXPECT_EQ(boxes.boxes[0].title, "Exit_ParseAuswahl");
-    EXPECT_EQ(boxes.boxes[1].text, "Zugriff verweigert");
-    EXPECT_EQ(boxes.boxes[1].title, "Exit_ShowOpen");
-    EXPECT_EQ(boxes.boxes[2].text, "70: Zugriff verweigert");
-    EXPECT_EQ(boxes.boxes[2].title, "ShowFolder");
+    EXPECT_EQ(Shown(boxes.boxes.begin() + 1, boxes.boxes.end()),
+              (Shown{{"Zugriff verweigert", ui::vbOKOnly, "Exit_ShowOpen"},
+                     {"70: Zugriff verweigert", ui::vbOKOnly, "ShowFolder"}}));
 }
 
 TEST_F(DateidialogTest, SettersTakeEffectAtTheNextDialog) {
-    C_Dateidialog d = Make();
-    d.MultiSelectOCXCompatible(false);
-    d.ShowOpen();
-    EXPECT_EQ(port.opened.back().nMaxFile, 512u);
-    EXPECT_EQ(port.opened.back().Flags, 0x1804u);
-
     C_Dateidialog single = Make();
     single.MultiSelectOCXCompatible(true);
     single.MultiSelect(false);

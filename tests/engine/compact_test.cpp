@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "tests/engine/engine_test_util.h"
 
@@ -91,16 +92,10 @@ TEST_F(CompactTest, CopyIsSmallerAndKeepsRowsCatalogAndSource) {
     EXPECT_EQ(content, Content("a.mdb"));
     EXPECT_EQ(content.size(), 4u + 300u + 1u);
     EXPECT_EQ(FolderContents(dir_.path()), (Texts{"a.mdb", "b.mdb"}));
-    // The copy is a full database of its own: it takes changes and compacts again.
+    // The copy is a full database of its own: its counter goes on where the source's stood.
     auto copy = engine_->OpenDatabase(Path("b.mdb"), false, false, "");
     copy->Execute("INSERT INTO Notiz (Text) VALUES ('neu')");
     EXPECT_EQ(Rows(*copy, "SELECT Nr FROM Notiz ORDER BY Nr"), (Texts{"1", "2"}));
-    copy.reset();
-    {
-        tarnu::test::ScopedCurrentDir cd(dir_.path());  // bare names are found there
-        engine_->CompactDatabase("b.mdb", "c.mdb");
-    }
-    EXPECT_EQ(Content("c.mdb").size(), content.size() + 1);
 }
 
 TEST_F(CompactTest, PasswordTravelsWithTheCopy) {
@@ -156,11 +151,9 @@ TEST_F(CompactTest, TheCopyGetsTheSourcesAccessAsFarAsTheRunnerMay) {
             },
             c.asNobody);
         ASSERT_EQ(tarnu::test::WaitChild(child), 0);
-        struct stat st {};
-        ASSERT_EQ(::stat(Path(c.copy).c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, c.mode);
-        EXPECT_EQ(st.st_uid, c.uid);
-        EXPECT_EQ(st.st_gid, c.gid);
+        const struct stat st = tarnu::test::StatOf(Path(c.copy));
+        EXPECT_EQ(std::make_tuple(st.st_mode & 07777, st.st_uid, st.st_gid),
+                  std::make_tuple(c.mode, c.uid, c.gid));
     }
 }
 

@@ -17,6 +17,7 @@
 namespace tarnu::engine::test {
 
 using tarnu::test::ErrorOf;
+using tarnu::test::ErrorTextOf;
 using tarnu::test::FileExists;
 using tarnu::test::HoldingChild;
 using tarnu::test::ReadFile;

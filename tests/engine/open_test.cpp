@@ -9,28 +9,7 @@
 namespace tarnu::engine::test {
 namespace {
 
-using tarnu::test::ScopedCurrentDir;
-
 class OpenTest : public EngineTest {};
-
-TEST_F(OpenTest, BareNameResolvesAgainstCurrentDirectory) {
-    MakeTable("KDL.mdb", 3).reset();
-    {
-        ScopedCurrentDir cd(dir_.path());
-        std::unique_ptr<dao::Database> db = engine_->OpenDatabase("KDL.mdb");
-        EXPECT_EQ(TableNames(*db), Texts{"T"});
-    }
-    tarnu::test::TempDir elsewhere;
-    ScopedCurrentDir cd(elsewhere.path());
-    try {
-        engine_->OpenDatabase("KDL.mdb");
-        FAIL() << "opened a file that is not in the current directory";
-    } catch (const tarnu::Error& e) {
-        EXPECT_EQ(e.number(), jet::FileNotFound);
-        EXPECT_EQ(e.description(), "Datei '" + elsewhere.file("KDL.mdb") + "' nicht gefunden.");
-    }
-    EXPECT_FALSE(FileExists(elsewhere.file("KDL.mdb")));
-}
 
 TEST_F(OpenTest, MissingFileAndMissingFolderAreToldApart) {
     EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(Path("fehlt.mdb")); }), jet::FileNotFound);
@@ -55,17 +34,12 @@ std::string ForeignSqliteFile(const std::string& path) {
 
 TEST_F(OpenTest, ForeignFilesAreRefusedAndLeftByteForByte) {
     MakeTable("ours.mdb", 5).reset();
-    std::string ours = ReadFile(Path("ours.mdb"));
+    const std::string ours = ReadFile(Path("ours.mdb"));
     std::string walMode = ours;
     walMode[18] = walMode[19] = 2;
     std::string otherFormat = ours;
     otherFormat[63] = 7;  // a later layout version
-
-    struct Case {
-        const char* name;
-        std::string bytes;
-    };
-    std::vector<Case> cases = {
+    const std::vector<std::pair<const char*, std::string>> cases = {
         {"leer.mdb", ""},
         {"text.mdb", "Dies ist keine Datenbank.\n"},
         {"kurz.mdb", ours.substr(0, 50)},
@@ -73,16 +47,16 @@ TEST_F(OpenTest, ForeignFilesAreRefusedAndLeftByteForByte) {
         {"wal.mdb", walMode},
         {"version.mdb", otherFormat},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        WriteFile(Path(c.name), c.bytes);
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        WriteFile(Path(name), bytes);
         // A journal beside the file must not be rolled into it either.
-        std::string journal = Path(c.name) + "-journal";
+        const std::string journal = Path(name) + "-journal";
         WriteFile(journal, ours.substr(0, 4096));
-        EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(Path(c.name)); }), jet::UnrecognizedFormat);
-        EXPECT_EQ(ErrorOf([&] { engine_->CompactDatabase(Path(c.name), Path("copy.mdb")); }),
+        EXPECT_EQ(ErrorOf([&] { engine_->OpenDatabase(Path(name)); }), jet::UnrecognizedFormat);
+        EXPECT_EQ(ErrorOf([&] { engine_->CompactDatabase(Path(name), Path("copy.mdb")); }),
                   jet::UnrecognizedFormat);
-        EXPECT_EQ(ReadFile(Path(c.name)), c.bytes);
+        EXPECT_EQ(ReadFile(Path(name)), bytes);
         EXPECT_EQ(ReadFile(journal), ours.substr(0, 4096));
         EXPECT_FALSE(FileExists(Path("copy.mdb")));
         std::filesystem::remove(journal);
@@ -183,21 +157,15 @@ TEST_F(OpenTest, ProtectedDatabaseNeedsItsPassword) {
     EXPECT_FALSE(FileExists(Path("lang.mdb")));
 }
 
-TEST_F(OpenTest, ReadOnlyOpenRefusesChanges) {
+TEST_F(OpenTest, ReadOnlyOpenRefusesChangesAndCreatingNeverOverwrites) {
     MakeTable("a.mdb", 3).reset();
-    std::string before = ReadFile(Path("a.mdb"));
+    const std::string before = ReadFile(Path("a.mdb"));
     auto db = engine_->OpenDatabase(Path("a.mdb"), false, true, "");
     EXPECT_EQ(ErrorOf([&] { db->Execute("DELETE * FROM T"); }), jet::ReadOnly);
     EXPECT_EQ(ErrorOf([&] { db->TableDefs().Delete("T"); }), jet::ReadOnly);
-    EXPECT_EQ(CountOf(*db, "T"), "3");
     db.reset();
+    EXPECT_EQ(ErrorOf([&] { engine_->CreateDatabase(Path("a.mdb")); }), jet::DatabaseExists);
     EXPECT_EQ(ReadFile(Path("a.mdb")), before);
-}
-
-TEST_F(OpenTest, CreatingNeverOverwrites) {
-    WriteFile(Path("da.mdb"), "Inhalt");
-    EXPECT_EQ(ErrorOf([&] { engine_->CreateDatabase(Path("da.mdb")); }), jet::DatabaseExists);
-    EXPECT_EQ(ReadFile(Path("da.mdb")), "Inhalt");
 }
 
 }  // namespace

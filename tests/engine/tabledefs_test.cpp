@@ -104,16 +104,12 @@ TEST_F(TableDefsTest, RemovingALinkNeverTouchesItsSource) {
     EXPECT_EQ(after.st_mtim.tv_nsec, st.st_mtim.tv_nsec);
     auto source = engine_->OpenDatabase(Path("quelle.mdb"), false, false, "");
     EXPECT_EQ(CountOf(*source, "T"), "4");
-}
-
-TEST_F(TableDefsTest, DeletingALocalDefinitionDropsTheTable) {
-    auto db = MakeTable("a.mdb", 3);
-    EXPECT_EQ(ErrorOf([&] { db->TableDefs().Delete("Fehlt"); }), jet::ItemNotFound);
-    db->TableDefs().Delete("T");
-    EXPECT_EQ(db->TableDefs().Count(), 0);
-    EXPECT_EQ(ErrorOf([&] { Rows(*db, "SELECT * FROM T"); }), jet::TableNotFound);
-    db->Execute("CREATE TABLE T (Anders TEXT)");
-    EXPECT_TRUE(Rows(*db, "SELECT * FROM T").empty());
+    // A local definition's table goes with it.
+    EXPECT_EQ(ErrorOf([&] { source->TableDefs().Delete("Fehlt"); }), jet::ItemNotFound);
+    source->TableDefs().Delete("T");
+    EXPECT_EQ(ErrorOf([&] { Rows(*source, "SELECT * FROM T"); }), jet::TableNotFound);
+    source->Execute("CREATE TABLE T (Anders TEXT)");
+    EXPECT_TRUE(Rows(*source, "SELECT * FROM T").empty());
 }
 
 TEST_F(TableDefsTest, LinksAreCheckedWhenMade) {

@@ -22,12 +22,6 @@ using namespace std::chrono_literals;
 
 constexpr std::size_t kHiveLimit = 64u << 20;
 
-struct stat LinkStat(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-    return st;
-}
-
 // A link at the name of the hive or of its lock, set by the user whose configuration folder it
 // is, pointing at a file of root's. Before, a root write gave that file to the user.
 TEST(FileRegistrySafety, LinksAtTheHiveOrItsLockAreNeverFollowed) {
@@ -58,11 +52,10 @@ TEST(FileRegistrySafety, LinksAtTheHiveOrItsLockAreNeverFollowed) {
             t.registry.RegCloseKey(key);
         }
         EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
-        EXPECT_TRUE(S_ISLNK(LinkStat(link).st_mode));
+        EXPECT_TRUE(S_ISLNK(StatOf(link).st_mode));
         EXPECT_EQ(ReadFile(target), before);
-        const struct stat st = LinkStat(target);
-        EXPECT_EQ(st.st_uid, ::geteuid());
-        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(StatOf(target).st_uid, ::geteuid());
+        EXPECT_EQ(StatOf(target).st_mode & 07777, 0600u);
     }
 }
 
@@ -130,6 +123,27 @@ TEST(FileRegistrySafety, AChangeThatWouldOutgrowTheHiveIsRefused) {
     EXPECT_TRUE(StoredValue(t, kUser, "Software", "danach"));
 }
 
+// A folder that can be written but not read: once the new hive has its name the change is done,
+// and it must not be reported as failed because the folder cannot be opened to flush it.
+TEST(FileRegistrySafety, AChangeInAFolderThatCannotBeReadIsReportedDone) {
+    TempRegistry t;
+    OpenForUnprivilegedUser(t.dir.path());
+    GiveToUnprivilegedUser(t.userFolder);
+    ASSERT_EQ(::chmod(t.userFolder.c_str(), 0333), 0);
+    const auto results = RunInChild(
+        [&] {
+            posix::FileRegistry registry(t.userFolder, t.machineFolder);
+            reg::HKEY key = 0;
+            return std::vector<std::int32_t>{Create(registry, kUser, "Software\\K", &key),
+                                             Set(registry, key, "v", reg::RegSz, "x"),
+                                             registry.RegFlushKey(key)};
+        },
+        true);
+    EXPECT_EQ(results, (std::vector<std::int32_t>{0, 0, 0}));
+    ASSERT_EQ(::chmod(t.userFolder.c_str(), 0700), 0);
+    EXPECT_TRUE(StoredValue(t, kUser, "Software\\K", "v"));
+}
+
 // A lock anybody could open lets anybody stop every writer of the hive for good.
 TEST(FileRegistrySafety, LocksAreTheOwnersAloneAndNeverWaitedForWithoutEnd) {
     TempRegistry t;
@@ -140,8 +154,8 @@ TEST(FileRegistrySafety, LocksAreTheOwnersAloneAndNeverWaitedForWithoutEnd) {
     ASSERT_EQ(::chmod(machineLock.c_str(), 0644), 0);
     ASSERT_EQ(SetOne(t.registry, kUser, "K", "v"), 0);
     ASSERT_EQ(SetOne(t.registry, kMachine, "K", "v"), 0);
-    EXPECT_EQ(LinkStat(userLock).st_mode & 07777, 0600u);
-    EXPECT_EQ(LinkStat(machineLock).st_mode & 07777, 0600u);
+    EXPECT_EQ(StatOf(userLock).st_mode & 07777, 0600u);
+    EXPECT_EQ(StatOf(machineLock).st_mode & 07777, 0600u);
 
     // Another process holds the user's lock and does not let go.
     const int held = ::open(userLock.c_str(), O_RDONLY | O_CLOEXEC);

@@ -1,4 +1,5 @@
 #include "registry/modul_reg.h"
+#include "registry/security_switch.h"
 
 #include <gtest/gtest.h>
 
@@ -35,33 +36,21 @@ class ModulRegTest : public ::testing::Test {
     reg::RegistryApi& api = t.registry;
 };
 
-TEST_F(ModulRegTest, CreateFlagBuildsTheWholePathAndARepeatStoresTheSame) {
-    const std::string path = "Software\\Tarnu\\Neu\\Tief";
-    ASSERT_EQ(SetRegValue(api, kUser, path, "Wert", Variant::I2(7), VbTrue, VbTrue),
-              reg::ErrorSuccess);
-    EXPECT_TRUE(StoredKeyExists(t, kUser, "Software\\Tarnu\\Neu"));
-    ExpectStored(path, "Wert", reg::RegDword, Bytes({7, 0, 0, 0}));
-    const std::string first = ReadFile(t.registry.HiveFile(kUser));
-
-    ASSERT_EQ(SetRegValue(api, kUser, path, "Wert", Variant::I2(7), VbTrue, VbTrue),
-              reg::ErrorSuccess);
-    EXPECT_EQ(ReadFile(t.registry.HiveFile(kUser)), first);
-    EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
-}
-
-TEST_F(ModulRegTest, WritingIntoAnExistingKeyLeavesItsOtherContentAlone) {
-    const std::string path = "Software\\Tarnu";
-    SetRegValue(api, kUser, path, "Alt", Variant::Bstr("bleibt"), VbFalse, VbTrue);
+// A value of the same name, in any case and of any type, is replaced; everything else in the key
+// stays, and a repeat stores exactly the same.
+TEST_F(ModulRegTest, CreatesTheWholePathAndChangesOnlyTheNamedValue) {
+    const std::string path = "Software\\Tarnu\\Neu";
+    SetRegValue(api, kUser, path, "Security", Variant::Bstr("hoch"), VbFalse, VbTrue);
     SetRegValue(api, kUser, path + "\\Unter", "Tief", Variant::I4(5), VbFalse, VbTrue);
-    posix::HiveKey before = Subtree(kUser, path);
-
-    ASSERT_EQ(SetRegValue(api, kUser, path, "Neu", Variant::I2(1), VbTrue, VbTrue),
-              reg::ErrorSuccess);
-    posix::HiveKey after = Subtree(kUser, path);
-    ASSERT_EQ(after.values.size(), 2u);
-    EXPECT_EQ(after.values[1].name, "Neu");
-    after.values.pop_back();
-    EXPECT_EQ(posix::SerializeHive(after), posix::SerializeHive(before));
+    SetRegValue(api, kUser, path, "Alt", Variant::Bstr("bleibt"), VbFalse, VbTrue);
+    posix::HiveKey expected = Subtree(kUser, path);
+    expected.SetValue("Security", reg::RegDword, Bytes({7, 0, 0, 0}));
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        ASSERT_EQ(SetRegValue(api, kUser, path, "SECURITY", Variant::I2(7), VbTrue, VbTrue), 0);
+        EXPECT_EQ(posix::SerializeHive(Subtree(kUser, path)), posix::SerializeHive(expected));
+    }
+    ExpectStored(path, "Security", reg::RegDword, Bytes({7, 0, 0, 0}));
+    EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 
 TEST_F(ModulRegTest, MissingKeyIsOnlyCreatedForACreateFlagOfExactlyTrue) {
@@ -119,15 +108,6 @@ TEST_F(ModulRegTest, EachTypeIsStoredWithItsTerminatorsOrNotAtAll) {
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 
-TEST_F(ModulRegTest, AValueOfAnotherTypeIsReplaced) {
-    SetRegValue(api, kUser, "K", "Security", Variant::Bstr("hoch"), VbTrue, VbTrue);
-    ExpectStored("K", "Security", reg::RegSz, std::string("hoch\0", 5));
-    ASSERT_EQ(SetRegValue(api, kUser, "K", "SECURITY", Variant::I2(1), VbTrue, VbTrue),
-              reg::ErrorSuccess);
-    ExpectStored("K", "Security", reg::RegDword, Bytes({1, 0, 0, 0}));
-    EXPECT_EQ(Subtree(kUser, "K").values.size(), 1u);
-}
-
 TEST_F(ModulRegTest, KeyExistsAndCreateReportStatusAndDisposition) {
     EXPECT_EQ(RegKeyExists(api, kUser, "A\\B"), reg::ErrorFileNotFound);
     EXPECT_EQ(CreateRegKey(api, kUser, "A\\B"), 1);
@@ -136,6 +116,69 @@ TEST_F(ModulRegTest, KeyExistsAndCreateReportStatusAndDisposition) {
     EXPECT_EQ(RegKeyExists(api, kUser, "A\\B"), reg::ErrorSuccess);
     EXPECT_EQ(CreateRegKey(api, kUser, "\\A"), 0);
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
+}
+
+const std::string kAccess = "Software\\Microsoft\\Office\\11.0\\Access";
+
+// Every value of a hive with the full name of its key, in a stable order.
+std::vector<std::string> AllValues(const posix::HiveKey& key, const std::string& path = "") {
+    std::vector<std::string> out;
+    for (const posix::HiveValue& v : key.values) {
+        out.push_back(path + ":" + v.name + "=" + std::to_string(v.type) + "/" + v.data);
+    }
+    for (const posix::HiveKey& sub : key.subkeys) {
+        for (std::string& s : AllValues(sub, path + "\\" + sub.name)) {
+            out.push_back(std::move(s));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> AllValues(const TempRegistry& t, reg::HKEY hive) {
+    posix::HiveKey root;
+    EXPECT_EQ(t.registry.LoadHive(hive, root), reg::ErrorSuccess);
+    return AllValues(root);
+}
+
+const std::string kOne = Bytes({1, 0, 0, 0});
+const std::string kTwo = Bytes({2, 0, 0, 0});
+
+TEST(SecuritySwitchTest, StoresExactlyThreeValuesAndRepeatsToTheSameState) {
+    TempRegistry t;
+    std::vector<std::string> written;
+    for (const RegistryWrite& w : SwitchOffAccessSecurityWarning(t.registry)) {
+        EXPECT_EQ(w.status, reg::ErrorSuccess) << w.value;
+        written.push_back(w.value);
+    }
+    EXPECT_EQ(written,
+              (std::vector<std::string>{
+                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\11.0\\Access\\Security",
+                  "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Jet\\4.0\\Engines\\SandboxMode",
+                  "HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\11.0\\Access\\Security\\level",
+                  "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Jet\\4.0\\Engines\\SandboxMode"}));
+
+    const std::string access = "\\" + kAccess;
+    std::vector<std::string> user = {access + ":Security=4/" + kOne,
+                                     access + "\\Security:level=4/" + kOne};
+    EXPECT_EQ(AllValues(t, kUser), user);
+    EXPECT_EQ(
+        AllValues(t, kMachine),
+        std::vector<std::string>{"\\Software\\Microsoft\\Jet\\4.0\\Engines:SandboxMode=4/" + kTwo});
+    EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
+
+    const std::string userFile = ReadFile(t.registry.HiveFile(kUser));
+    const std::string machineFile = ReadFile(t.registry.HiveFile(kMachine));
+    SwitchOffAccessSecurityWarning(t.registry);
+    EXPECT_EQ(ReadFile(t.registry.HiveFile(kUser)), userFile);
+    EXPECT_EQ(ReadFile(t.registry.HiveFile(kMachine)), machineFile);
+
+    // A string of the same name is replaced; other settings stay.
+    Modul_reg::SetRegValue(t.registry, kUser, kAccess, "Security", Variant::Bstr("3"), VbFalse,
+                           VbTrue);
+    SetOne(t.registry, kUser, kAccess, "Andere");
+    SwitchOffAccessSecurityWarning(t.registry);
+    user.insert(user.begin() + 1, access + ":Andere=4/" + kOne);
+    EXPECT_EQ(AllValues(t, kUser), user);
 }
 
 }  // namespace

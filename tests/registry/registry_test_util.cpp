@@ -1,10 +1,5 @@
 #include "tests/registry/registry_test_util.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-
 #include "registry/modul_reg.h"
 
 namespace tarnu::test {
@@ -62,20 +57,6 @@ reg::LONG Create(reg::RegistryApi& api, reg::HKEY parent, const std::string& pat
 reg::LONG SetOne(reg::RegistryApi& api, reg::HKEY hive, const std::string& path,
                  const std::string& name) {
     return Modul_reg::SetRegValue(api, hive, path, name, Variant::I2(1), VbTrue, VbTrue);
-}
-
-void GiveToUnprivilegedUser(const std::string& path) {
-    std::filesystem::create_directories(path);
-    if (geteuid() == 0) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
-            (void)!chown(entry.path().c_str(), 65534, 65534);
-        }
-        (void)!chown(path.c_str(), 65534, 65534);
-    }
-}
-
-void OpenForUnprivilegedUser(const std::string& path) {
-    chmod(path.c_str(), 0755);
 }
 
 }  // namespace tarnu::test

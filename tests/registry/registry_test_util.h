@@ -39,9 +39,4 @@ reg::LONG Create(reg::RegistryApi& api, reg::HKEY parent, const std::string& pat
 reg::LONG SetOne(reg::RegistryApi& api, reg::HKEY hive, const std::string& path,
                  const std::string& name);
 
-// Lets the unprivileged child (see RunInChild) write below `path` when running as root.
-void GiveToUnprivilegedUser(const std::string& path);
-// Lets the unprivileged child enter the folders of a TempDir.
-void OpenForUnprivilegedUser(const std::string& path);
-
 }  // namespace tarnu::test

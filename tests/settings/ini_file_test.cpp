@@ -1,4 +1,5 @@
-// The settings file as a file: replaced whole, never torn, shared by concurrent writers.
+// The Linux profile functions: the cases both platforms share, and the settings file as a file:
+// replaced whole, never torn, shared by concurrent writers.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "platform/linux/posix/ini_profile.h"
+#include "tests/settings/profile_cases.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -39,21 +41,33 @@ std::size_t EntriesIn(const std::string& folder) {
     return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
 
-TEST(IniFile, RewriteKeepsModeAndLinksAndLeavesNothingBeside) {
+class IniFile : public ::testing::Test {
+  protected:
     test::TempDir dir;
-    const std::string link = dir.file("T.ini");
+    const std::string path = dir.file("t.ini");
+    IniProfile profile;
+};
+
+// The Linux files hold the shared cases' UTF-8 as it is.
+TEST_F(IniFile, SharedCasesOfTheProfileFunctions) {
+    const test::ProfileFileText utf8{[](const std::string& s) { return s; },
+                                     [](const std::string& s) { return s; }};
+    test::ExpectHandWrittenFilesRead(profile, utf8);
+    test::ExpectDefaultsAndBufferSizes(profile, utf8);
+    test::ExpectWritesChangeOnlyTheirLine(profile, utf8);
+    test::ExpectRefusedWritesChangeNothing(profile, utf8);
+}
+
+TEST_F(IniFile, RewriteKeepsModeAndLinksAndLeavesNothingBeside) {
+    const std::string link = path;
     WriteFile(dir.file("shared.ini"), "[S]\nk=1\n");
     ASSERT_EQ(::chmod(dir.file("shared.ini").c_str(), 0640), 0);
     ASSERT_EQ(::symlink("shared.ini", link.c_str()), 0);
-    IniProfile profile;
     ASSERT_EQ(profile.WritePrivateProfileStringA("S", "k", "2", link), 1);
     EXPECT_EQ(ReadFile(dir.file("shared.ini")), "[S]\nk=2\n");
-    struct stat st {};
-    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    ASSERT_EQ(::stat(link.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_TRUE(S_ISLNK(test::StatOf(link).st_mode));
+    EXPECT_EQ(test::StatOf(dir.file("shared.ini")).st_mode & 07777, 0640u);
+    EXPECT_EQ(EntriesIn(dir.path()), 2u);
 
     // A link that points nowhere is refused rather than replaced.
     ASSERT_EQ(::symlink("missing.ini", dir.file("gone.ini").c_str()), 0);
@@ -63,65 +77,53 @@ TEST(IniFile, RewriteKeepsModeAndLinksAndLeavesNothingBeside) {
 
 // In a program folder others can write, a user's link at the settings file would make root's
 // next write change any file the user names.
-TEST(IniFile, AnotherUsersLinkIsNotFollowed) {
+TEST_F(IniFile, AnotherUsersLinkIsNotFollowed) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "giving a link to another user needs root";
     }
-    test::TempDir dir;
     WriteFile(dir.file("root-only"), "geheim\n");
     ASSERT_EQ(::chmod(dir.file("root-only").c_str(), 0600), 0);
-    const std::string link = dir.file("T.ini");
-    ASSERT_EQ(::symlink(dir.file("root-only").c_str(), link.c_str()), 0);
-    ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
-    IniProfile profile;
-    EXPECT_EQ(profile.WritePrivateProfileStringA("Pfade", "Quelle", "x", link), 0);
+    ASSERT_EQ(::symlink(dir.file("root-only").c_str(), path.c_str()), 0);
+    ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(profile.WritePrivateProfileStringA("Pfade", "Quelle", "x", path), 0);
     EXPECT_EQ(ReadFile(dir.file("root-only")), "geheim\n");
-    struct stat st {};
-    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(S_ISLNK(test::StatOf(path).st_mode));
 }
 
-TEST(IniFile, AWriterWaitsForAnotherProcessOnlySoLong) {
-    test::TempDir dir;
-    const std::string path = dir.file("t.ini");
+TEST_F(IniFile, AWriterWaitsForAnotherProcessOnlySoLong) {
     WriteFile(path, "[S]\r\nk=1\r\n");
     const int held = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     const pid_t child = test::StartChild([&] {
         ::alarm(5);  // a write that waits fails the test instead of hanging it
-        IniProfile profile(100ms);
-        return profile.WritePrivateProfileStringA("S", "k", "2", path);
+        IniProfile waiting(100ms);
+        return waiting.WritePrivateProfileStringA("S", "k", "2", path);
     });
     EXPECT_EQ(test::WaitChild(child), 0);
     EXPECT_EQ(ReadFile(path), "[S]\r\nk=1\r\n");
     ::close(held);
-    IniProfile profile(100ms);
     EXPECT_EQ(profile.WritePrivateProfileStringA("S", "k", "2", path), 1);
 }
 
 // Before, the writer created the file to lock it, and a write that failed then left it empty.
-TEST(IniFile, AFailedWriteLeavesNoNewFileBehind) {
-    test::TempDir dir;
-    const std::string path = dir.file("T.ini");
+TEST_F(IniFile, AFailedWriteLeavesNoNewFileBehind) {
     const pid_t child = test::StartChild([&] {
         // The disk is full, as far as this process is concerned.
         const rlimit small{4, 4};
         ::signal(SIGXFSZ, SIG_IGN);
         ::setrlimit(RLIMIT_FSIZE, &small);
-        IniProfile profile;
         return profile.WritePrivateProfileStringA("Pfade", "Quelle", "C:\\Quelle", path);
     });
     EXPECT_EQ(test::WaitChild(child), 0);
     EXPECT_EQ(EntriesIn(dir.path()), 0u);
-    IniProfile profile;
     ASSERT_EQ(profile.WritePrivateProfileStringA("S", "k", "v", path), 1);
     EXPECT_EQ(Get(profile, path), "v");
 }
 
 // Only a regular file of a sensible size is a settings file: anything else reads as a missing
 // file, without waiting and without reading on and on, and is not written.
-TEST(IniFile, OnlyARegularFileUpToItsLimitIsReadOrWritten) {
+TEST_F(IniFile, OnlyARegularFileUpToItsLimitIsReadOrWritten) {
     const std::string head = "[S]\r\nk=v\r\n;";
     struct Case {
         const char* what;
@@ -144,28 +146,21 @@ TEST(IniFile, OnlyARegularFileUpToItsLimitIsReadOrWritten) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        test::TempDir dir;
-        const std::string path = dir.file("t.ini");
+        ::unlink(path.c_str());
         c.make(path);
-        struct stat before {};
-        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+        const ino_t before = test::StatOf(path).st_ino;
         const pid_t child = test::StartChild([&] {
             ::alarm(5);
-            IniProfile profile;
             return (Get(profile, path) == c.read ? 0 : 1) |
                    (profile.WritePrivateProfileStringA("S", "k", "w", path) == c.written ? 0 : 2);
         });
         EXPECT_EQ(test::WaitChild(child), 0);
-        struct stat after {};
-        ASSERT_EQ(::lstat(path.c_str(), &after), 0);
-        EXPECT_EQ(after.st_ino == before.st_ino, c.written == 0)
+        EXPECT_EQ(test::StatOf(path).st_ino == before, c.written == 0)
             << "a refused write changes nothing";
     }
     // A value that would take the file over the limit is refused too.
-    test::TempDir dir;
-    const std::string path = dir.file("t.ini");
+    ::unlink(path.c_str());
     WriteFile(path, head);
-    IniProfile profile;
     EXPECT_EQ(profile.WritePrivateProfileStringA("S", "k", std::string(kFileLimit, 'y'), path), 0);
     EXPECT_EQ(ReadFile(path), head);
 }
@@ -173,11 +168,8 @@ TEST(IniFile, OnlyARegularFileUpToItsLimitIsReadOrWritten) {
 // A writer killed at some moment of a write leaves the old file or the new one, never a mix.
 // The kills are spread over a few times the length of one write, the slowest of a few measured
 // first, so that most of them land inside a write whatever the speed of the disk.
-TEST(IniFile, KillDuringAWriteLeavesAWholeFile) {
-    test::TempDir dir;
-    const std::string path = dir.file("t.ini");
+TEST_F(IniFile, KillDuringAWriteLeavesAWholeFile) {
     const std::size_t length = 1u << 19;
-    IniProfile profile;
     auto oneWrite = std::chrono::steady_clock::duration::zero();
     for (int i = 0; i < 3; ++i) {
         const auto started = std::chrono::steady_clock::now();
@@ -212,13 +204,10 @@ TEST(IniFile, KillDuringAWriteLeavesAWholeFile) {
     EXPECT_GT(changed, 0);
 }
 
-TEST(IniFile, ConcurrentWritersLoseNoValue) {
-    test::TempDir dir;
-    const std::string path = dir.file("t.ini");
+TEST_F(IniFile, ConcurrentWritersLoseNoValue) {
     constexpr int kKeys = 40;
     auto writer = [&](const std::string& prefix) {
         return [&, prefix] {
-            IniProfile profile;
             for (int i = 0; i < kKeys; ++i) {
                 const std::string key = prefix + std::to_string(i);
                 if (profile.WritePrivateProfileStringA("Pfade", key, "v" + key, path) != 1) {

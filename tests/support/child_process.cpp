@@ -7,7 +7,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
+
+#include "tests/support/temp_dir.h"
 
 namespace tarnu::test {
 
@@ -107,7 +110,9 @@ std::vector<int> RunTogether(const std::vector<std::function<int()>>& bodies) {
 
 CommandRun RunCommand(const std::string& command) {
     CommandRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
+    TempDir scratch;
+    const std::string errFile = scratch.file("stderr");
+    FILE* pipe = ::popen(("{ " + command + "\n} 2>" + ShellQuote(errFile)).c_str(), "r");
     char buffer[4096];
     std::size_t n = 0;
     while (pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
@@ -115,7 +120,30 @@ CommandRun RunCommand(const std::string& command) {
     }
     const int status = pipe ? ::pclose(pipe) : -1;
     run.exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = FileExists(errFile) ? ReadFile(errFile) : "";
     return run;
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        st = {};
+    }
+    return st;
+}
+
+void GiveToUnprivilegedUser(const std::string& path) {
+    std::filesystem::create_directories(path);
+    if (::geteuid() == 0) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+            (void)!::lchown(entry.path().c_str(), 65534, 65534);
+        }
+        (void)!::chown(path.c_str(), 65534, 65534);
+    }
+}
+
+void OpenForUnprivilegedUser(const std::string& path) {
+    ::chmod(path.c_str(), 0755);
 }
 
 std::string ShellQuote(const std::string& s) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -24,13 +25,23 @@ std::optional<std::vector<std::int32_t>> RunInChild(
 // Runs each body in a child of its own, all let go at the same moment; their exit statuses.
 std::vector<int> RunTogether(const std::vector<std::function<int()>>& bodies);
 
-// A shell command's standard output and exit status (-1 when it did not exit normally).
+// A shell command's standard output, standard error and exit status (-1 when it did not exit
+// normally).
 struct CommandRun {
     std::string out;
+    std::string err;
     int exitCode = -1;
 };
 CommandRun RunCommand(const std::string& command);
 // s in single quotes for the shell.
 std::string ShellQuote(const std::string& s);
+
+// What lstat() tells of path; all zero when there is nothing.
+struct stat StatOf(const std::string& path);
+// Makes the folder path with its missing parents and, run as root, gives it with everything in
+// it to the unprivileged user of StartChild.
+void GiveToUnprivilegedUser(const std::string& path);
+// Lets the unprivileged user pass through a folder of ours, such as a TempDir.
+void OpenForUnprivilegedUser(const std::string& path);
 
 }  // namespace tarnu::test

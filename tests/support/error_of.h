@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "ports/error.h"
 
@@ -14,6 +15,16 @@ inline int ErrorOf(const std::function<void()>& f) {
         return e.number();
     }
     return 0;
+}
+
+// "number: description" of the error f raises, or "" when it returns normally.
+inline std::string ErrorTextOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return std::to_string(e.number()) + ": " + e.description();
+    }
+    return "";
 }
 
 }  // namespace tarnu::test

@@ -97,20 +97,6 @@ std::string CollapseSeparators(const std::string& path) {
     return out;
 }
 
-// For paths without a trailing separator (apart from "/" itself).
-std::string Dirname(const std::string& path) {
-    const std::size_t cut = path.find_last_of('/');
-    if (cut == std::string::npos) {
-        return ".";
-    }
-    return cut == 0 ? "/" : path.substr(0, cut);
-}
-
-std::string Basename(const std::string& path) {
-    const std::size_t cut = path.find_last_of('/');
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 std::string Join(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
@@ -306,7 +292,7 @@ bool LiesWithin(const std::string& path, const struct stat& folder) {
         if (existing == "/" || existing == ".") {
             return false;
         }
-        existing = Dirname(existing);
+        existing = FolderOf(existing);
     }
     char* real = ::realpath(existing.c_str(), nullptr);
     if (!real) {
@@ -321,7 +307,7 @@ bool LiesWithin(const std::string& path, const struct stat& folder) {
         if (current == "/") {
             return false;
         }
-        current = Dirname(current);
+        current = FolderOf(current);
     }
 }
 
@@ -482,9 +468,9 @@ std::vector<Item> CopyRun::Sources(const std::string& source, bool& isPattern) {
         // A folder named with a separator at its end stands for everything in it.
         folder = source.size() > 1 ? source.substr(0, source.size() - 1) : source;
         pattern = "*";
-    } else if (IsPattern(Basename(source))) {
-        folder = Dirname(source);
-        pattern = Basename(source);
+    } else if (IsPattern(BaseNameOf(source))) {
+        folder = FolderOf(source);
+        pattern = BaseNameOf(source);
     }
     isPattern = !pattern.empty();
     if (isPattern) {
@@ -515,7 +501,7 @@ std::vector<Item> CopyRun::Sources(const std::string& source, bool& isPattern) {
     }
 
     std::string path = source;
-    std::string name = Basename(path);
+    std::string name = BaseNameOf(path);
     if (name == "." || name == "..") {
         // The copy takes the folder's real name.
         char* real = ::realpath(path.c_str(), nullptr);
@@ -525,7 +511,7 @@ std::vector<Item> CopyRun::Sources(const std::string& source, bool& isPattern) {
             if (path == "/") {
                 return Sources("/", isPattern);
             }
-            name = Basename(path);
+            name = BaseNameOf(path);
         }
     }
     struct stat st {};
@@ -661,8 +647,8 @@ void CopyRun::Go(std::string source, std::string target) {
                            " kopiert werden."};
         }
         receiving = false;
-        parent = Dirname(resolved);
-        ownName = Basename(resolved);
+        parent = FolderOf(resolved);
+        ownName = BaseNameOf(resolved);
     } else if (exists && !items.empty()) {
         throw Stop{kOntoFile, target,
                    "Das Ziel " + Quoted(target) +
@@ -926,16 +912,8 @@ void CopyRun::CopyData(int in, int out, const struct stat& st, const std::string
             if (n == 0) {
                 return;  // it shrank since it was opened
             }
-            for (ssize_t written = 0; written < n;) {
-                const ssize_t w =
-                    ::write(out, buffer_.data() + written, static_cast<std::size_t>(n - written));
-                if (w < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (w <= 0) {
-                    StopDestination(dstPath, w < 0 ? errno : ENOSPC);
-                }
-                written += w;
+            if (!WriteAll(out, std::string_view(buffer_.data(), static_cast<std::size_t>(n)))) {
+                StopDestination(dstPath, errno);
             }
         }
         done += static_cast<std::uint64_t>(n);

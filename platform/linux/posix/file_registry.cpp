@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -42,17 +41,20 @@ reg::LONG StatusOfErrno(int error) {
     }
 }
 
-std::string ParentOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
+// What a failed open of a hive file means: nothing there yet (a missing hive is an empty one),
+// a link in the way, or something in its place that is no hive.
+reg::LONG StatusOfHiveOpen(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return reg::ErrorSuccess;
+        case ELOOP:
+            return reg::ErrorAccessDenied;
+        case EINVAL:
+            return reg::ErrorRegistryCorrupt;
+        default:
+            return StatusOfErrno(error);
     }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseNameOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool IsDirectory(const std::string& path) {
@@ -67,7 +69,7 @@ bool MayWrite(const std::string& folder, const std::string& file) {
     std::string dir = folder;
     struct stat st {};
     while (stat(dir.c_str(), &st) != 0) {
-        const std::string parent = ParentOf(dir);
+        const std::string parent = FolderOf(dir);
         if (errno != ENOENT || parent == dir) {
             return false;
         }
@@ -103,7 +105,7 @@ reg::LONG MakeFolders(const std::string& folder, mode_t mode) {
     if (IsDirectory(folder)) {
         return reg::ErrorSuccess;
     }
-    const std::string parent = ParentOf(folder);
+    const std::string parent = FolderOf(folder);
     if (parent != folder) {
         if (const reg::LONG status = MakeFolders(parent, mode)) {
             return status;
@@ -169,49 +171,6 @@ reg::LONG OpenLock(const std::string& folder, const std::string& path, UniqueFd&
     return reg::ErrorRegistryIoFailed;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-reg::LONG SyncFolder(const std::string& folder) {
-    UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.ok() || fsync(dir.get()) != 0) {
-        return StatusOfErrno(errno);
-    }
-    return reg::ErrorSuccess;
-}
-
-// Up to `limit` bytes of fd and one more, so that the caller can tell a longer file.
-reg::LONG ReadAtMost(int fd, std::size_t limit, std::string& bytes) {
-    bytes.clear();
-    char buffer[65536];
-    while (bytes.size() <= limit) {
-        const std::size_t want = std::min(sizeof buffer, limit + 1 - bytes.size());
-        const ssize_t n = read(fd, buffer, want);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return StatusOfErrno(errno);
-        }
-        if (n == 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    return reg::ErrorSuccess;
-}
-
 // The hive in `file`; an empty one while there is no file. `found` gets the status of the file
 // when there is one. The hive is reached only as a regular file and not through a link: a link
 // is refused, and a FIFO, a device or a folder in its place, like a file larger than any hive
@@ -220,31 +179,18 @@ reg::LONG ReadHiveFile(const std::string& file, HiveKey& root,
                        std::optional<struct stat>* found = nullptr) {
     UniqueFd fd = OpenRegular(file, O_RDONLY);
     if (!fd.ok()) {
-        switch (errno) {
-            case ENOENT:
-            case ENOTDIR:
-                root = HiveKey();
-                return reg::ErrorSuccess;
-            case ELOOP:
-                return reg::ErrorAccessDenied;
-            case EINVAL:
-                return reg::ErrorRegistryCorrupt;
-            default:
-                return StatusOfErrno(errno);
-        }
+        root = HiveKey();
+        return StatusOfHiveOpen(errno);
     }
     struct stat st {};
     if (fstat(fd.get(), &st) != 0) {
         return StatusOfErrno(errno);
     }
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxHiveFileSize) {
-        return reg::ErrorRegistryCorrupt;
-    }
     std::string bytes;
-    if (const reg::LONG status = ReadAtMost(fd.get(), kMaxHiveFileSize, bytes)) {
-        return status;
+    if (const int error = ReadWhole(fd.get(), kMaxHiveFileSize, bytes)) {
+        return error == EFBIG ? reg::ErrorRegistryCorrupt : StatusOfErrno(error);
     }
-    if (bytes.size() > kMaxHiveFileSize || !ParseHive(bytes, root)) {
+    if (!ParseHive(bytes, root)) {
         return reg::ErrorRegistryCorrupt;
     }
     if (found) {
@@ -274,14 +220,16 @@ reg::LONG ReplaceHiveFile(const std::string& folder, const std::string& file, mo
     if (old ? OwnerToTake(*old, uid, gid) : OwnerToTake(folder, uid, gid)) {
         (void)!fchown(fd.get(), uid, gid);
     }
-    if (fchmod(fd.get(), mode) != 0 || !WriteAll(fd.get(), bytes) || fsync(fd.get()) != 0 ||
-        !fd.Close()) {
+    if (fchmod(fd.get(), mode) != 0 || !WriteAll(fd.get(), bytes) || fsync(fd.get()) != 0) {
         return fail(errno);
     }
     if (rename(temp.c_str(), file.c_str()) != 0) {
         return fail(errno);
     }
-    return SyncFolder(folder);
+    // The new hive is in place and its data on disk: the change is done, whatever the flush of
+    // its name says. Reporting it as failed would have the caller believe the old value stands.
+    SyncRenamed(folder, fd.get());
+    return reg::ErrorSuccess;
 }
 
 // New files are written under a temporary name while the lock is held; any such file found by
@@ -584,22 +532,13 @@ reg::LONG FileRegistry::RegFlushKey(reg::HKEY hKey) {
     const Hive& hive = *HiveOf(base.root);
     UniqueFd fd = OpenRegular(hive.file, O_RDONLY);
     if (!fd.ok()) {
-        switch (errno) {
-            case ENOENT:
-            case ENOTDIR:
-                return reg::ErrorSuccess;
-            case ELOOP:
-                return reg::ErrorAccessDenied;
-            case EINVAL:
-                return reg::ErrorRegistryCorrupt;
-            default:
-                return StatusOfErrno(errno);
-        }
+        return StatusOfHiveOpen(errno);
     }
     if (fsync(fd.get()) != 0) {
         return StatusOfErrno(errno);
     }
-    return SyncFolder(hive.folder);
+    const int error = SyncRenamed(hive.folder, fd.get());
+    return error == 0 ? reg::ErrorSuccess : StatusOfErrno(error);
 }
 
 reg::LONG FileRegistry::RegSetValueExA(reg::HKEY hKey, const std::string& valueName,

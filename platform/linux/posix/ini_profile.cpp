@@ -303,81 +303,27 @@ std::string CString(const std::string& s) {
     return s.substr(0, s.find('\0'));
 }
 
-// Up to `limit` bytes of fd into out, and one more, so that the caller can tell a longer file.
-bool ReadAtMost(int fd, std::size_t limit, std::string& out) {
-    out.clear();
-    char chunk[65536];
-    while (out.size() <= limit) {
-        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit + 1 - out.size()));
-        if (n == 0) {
-            return true;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        out.append(chunk, static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // Only a regular file of at most kMaxFileSize is a settings file; anything else reads as a
 // missing file. Reading may follow a link (it changes nothing) but never waits: a plain open
 // of a FIFO would.
 std::optional<std::string> ReadSettingsFile(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
-    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) {
+    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
     std::string content;
-    if (!ReadAtMost(fd.get(), kMaxFileSize, content) || content.size() > kMaxFileSize) {
+    if (ReadWhole(fd.get(), kMaxFileSize, content) != 0) {
         return std::nullopt;
     }
     return content;
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool SyncFolder(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.ok()) {
-        // A folder we may write but not read: the rename stands, only its flush is left to
-        // the system.
-        return errno == EACCES;
-    }
-    return ::fsync(fd.get()) == 0;
 }
 
 // A new file beside path under a name of its own (".name.XXXXXX"), made with O_EXCL and so
 // never through a link; its name goes to temp.
 UniqueFd CreateTemporary(const std::string& path, mode_t mode, std::string& temp) {
     const std::string folder = FolderOf(path);
-    const std::size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = BaseNameOf(path);
     static constexpr char kLetters[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::mt19937 random(std::random_device{}());
@@ -397,9 +343,9 @@ UniqueFd CreateTemporary(const std::string& path, mode_t mode, std::string& temp
 }
 
 // Writes content into the new file fd of name temp and makes it durable; the file is removed
-// again when that fails.
-bool FillTemporary(UniqueFd& fd, const std::string& temp, std::string_view content) {
-    if (WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0 && fd.Close()) {
+// again when that fails. fd stays open: its file system is flushed once the file has its name.
+bool FillTemporary(const UniqueFd& fd, const std::string& temp, std::string_view content) {
+    if (WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0) {
         return true;
     }
     ::unlink(temp.c_str());
@@ -430,7 +376,9 @@ bool ReplaceWhole(const std::string& path, const struct stat& like, std::string_
         ::unlink(temp.c_str());
         return false;
     }
-    return SyncFolder(FolderOf(path));
+    // The new file has its name: the write is done, whatever the flush of that name says.
+    SyncRenamed(FolderOf(path), fd.get());
+    return true;
 }
 
 // Makes the file path, which does not exist yet, with content: it is written in full under a
@@ -461,8 +409,8 @@ int CreateWhole(const std::string& path, std::string_view content) {
         }
         ::unlink(temp.c_str());
     }
-    if (result == 0 && !SyncFolder(FolderOf(path))) {
-        result = EIO;
+    if (result == 0) {
+        SyncRenamed(FolderOf(path), fd.get());
     }
     return result;
 }
@@ -533,8 +481,7 @@ int IniProfile::WritePrivateProfileStringA(const std::string& section, const std
             continue;
         }
         std::string content;
-        if (static_cast<std::uint64_t>(held.st_size) > kMaxFileSize ||
-            !ReadAtMost(file.get(), kMaxFileSize, content) || content.size() > kMaxFileSize) {
+        if (ReadWhole(file.get(), kMaxFileSize, content) != 0) {
             return 0;
         }
         const std::string updated = ini::SetValue(content, s, k, v);

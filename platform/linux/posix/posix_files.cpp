@@ -26,14 +26,6 @@ namespace {
     throw Error(FileErrorNumber(e));
 }
 
-std::string FolderOf(const std::string& path) {
-    const auto cut = path.find_last_of('/');
-    if (cut == std::string::npos) {
-        return ".";
-    }
-    return cut == 0 ? "/" : path.substr(0, cut);
-}
-
 // Files without a write permission for their owner are what the platform calls read-only;
 // the tool refuses to delete or replace them, even where the system would let it.
 void RefuseReadOnly(const std::string& path) {
@@ -218,14 +210,8 @@ void PosixFileServices::ReplaceFile(const std::string& from, const std::string& 
     if (::rename(from.c_str(), to.c_str()) != 0) {
         RaiseFileError(errno);
     }
-    // The rename is durable once the folder's entry is on disk. Without a way to read the
-    // folder, the whole file system is flushed instead; either way the replace itself is done.
-    UniqueFd folder(::open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.ok()) {
-        ::fsync(folder.get());
-    } else if (moved.ok()) {
-        ::syncfs(moved.get());
-    }
+    // The replace is done: a failed flush of the new name does not make it undone.
+    SyncRenamed(FolderOf(to), moved.get());
 }
 
 std::string PosixFileServices::RewriteTarget(const std::string& path) {

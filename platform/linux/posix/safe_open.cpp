@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 namespace tarnu::posix {
@@ -14,6 +16,8 @@ namespace {
 // As many links as the kernel itself follows in one path before it gives up.
 constexpr int kMaxLinkHops = 40;
 
+}  // namespace
+
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) {
@@ -22,7 +26,10 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-}  // namespace
+std::string BaseNameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 void UniqueFd::Reset(int fd) {
     if (fd_ >= 0) {
@@ -50,6 +57,58 @@ UniqueFd OpenRegular(const std::string& path, int flags, mode_t mode) {
         errno = EINVAL;
     }
     return fd;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = ENOSPC;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+int ReadWhole(int fd, std::size_t limit, std::string& out) {
+    out.clear();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return errno;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > limit) {
+        return EFBIG;
+    }
+    // One byte more than the limit tells a file that grew beyond it.
+    char chunk[65536];
+    while (out.size() <= limit) {
+        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit + 1 - out.size()));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return errno;
+        }
+        if (n == 0) {
+            return 0;
+        }
+        out.append(chunk, static_cast<std::size_t>(n));
+    }
+    return EFBIG;
+}
+
+int SyncRenamed(const std::string& folder, int fd) {
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.ok()) {
+        return ::fsync(dir.get()) == 0 ? 0 : errno;
+    }
+    return ::syncfs(fd) == 0 ? 0 : errno;
 }
 
 bool MayFollowLink(const struct stat& link, const struct stat& folder) {

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace tarnu::posix {
@@ -57,5 +58,25 @@ bool MayFollowLink(const struct stat& link, const struct stat& folder);
 // by MayFollowLink in its own folder. Returns "" and sets error when a link is refused (EACCES),
 // the chain is too long (ELOOP), it ends nowhere (ENOENT), or the name cannot be examined.
 std::string RewriteTarget(const std::string& path, int& error);
+
+// The folder a path names its last part in: "." for a bare name, "/" for a name in the root.
+// For paths without a trailing separator (apart from "/" itself).
+std::string FolderOf(const std::string& path);
+// The last part of a path.
+std::string BaseNameOf(const std::string& path);
+
+// Writes all of bytes to fd, going on after short writes and interruptions. False with errno set
+// when a write fails; a write that takes nothing counts as a full disk (ENOSPC).
+bool WriteAll(int fd, std::string_view bytes);
+
+// The whole content of fd, a regular file, if it holds at most limit bytes. Returns 0, EFBIG
+// for a longer file (also one that grew while it was read), or the errno of a failed read.
+int ReadWhole(int fd, std::size_t limit, std::string& out);
+
+// Makes a name that was just renamed into folder durable. The folder's entries are flushed
+// where the folder can be read; a folder that may be written but not read is flushed with the
+// whole file system of fd (any descriptor of a file on it). Returns 0 or the errno of the flush.
+// The name is in place either way: a failure here never undoes the rename.
+int SyncRenamed(const std::string& folder, int fd);
 
 }  // namespace tarnu::posix

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include "platform/linux/qt/qt_window.h"
 
@@ -66,6 +69,15 @@ void QtMessageBoxes::Show(const std::string& text, int style, const std::string&
 
 QtUiPlatform::QtUiPlatform(ui::AppObject app) : app_(std::move(app)) {
     InitTarnuResources();
+    // The tool speaks German whatever the desktop's language: Qt's own dialogs and buttons
+    // (the folder browser, "OK") too, where Qt's German texts are installed.
+    auto* german = new QTranslator(qApp);
+    if (german->load(QLocale(QLocale::German, QLocale::Germany), "qtbase", "_",
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(german);
+    } else {
+        delete german;
+    }
     // The program's end is decided by its own windows, not by Qt's idea of the last window.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationDisplayName(QString());

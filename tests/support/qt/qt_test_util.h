@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <string>
 #include <vector>
 
 #include "platform/linux/qt/qt_ui.h"
@@ -24,6 +25,18 @@ inline int CountVisibleWindows(const char* name) {
         n += (w->objectName() == QLatin1String(name) && w->isVisible()) ? 1 : 0;
     }
     return n;
+}
+
+// The object names of n widgets in tab order, starting with `first`.
+inline std::vector<std::string> TabOrder(QWidget* first, int n) {
+    std::vector<std::string> order;
+    for (QWidget* w = first; static_cast<int>(order.size()) < n;) {
+        order.push_back(w->objectName().toStdString());
+        do {
+            w = w->nextInFocusChain();
+        } while (!(w->focusPolicy() & Qt::TabFocus));
+    }
+    return order;
 }
 
 // The real Qt platform, remembering every request to end the program.
