@@ -27,14 +27,27 @@ export WINEPREFIX=$state/prefix
 export WINEDEBUG=-all
 # No prompts for Mono or Gecko: the programs need neither .NET nor a browser engine.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# A 64-bit prefix runs 32-bit programs as 64-bit Windows does (WoW64): the Windows program is
+# 32-bit, and the prefix itself is set up by the native 64-bit Wine, which needs no emulation.
 export WINEARCH=win64
 wine=/usr/lib/wine/wine64
-if [ "${TARNU_WINE_ARCH:-}" = win32 ]; then
-  export WINEARCH=win32
-  wine=/usr/lib/wine/wine
-fi
 export WINESERVER=/usr/lib/wine/wineserver64
-[ "$WINEARCH" = win32 ] && [ -x /usr/lib/wine/wineserver32 ] && WINESERVER=/usr/lib/wine/wineserver32
+
+# 32-bit Wine processes get the mmap fix of wine-noreplace.c ($LIB picks the 32-bit build for
+# them and an empty library for the 64-bit ones). Built once per prefix.
+preload=$state/preload
+preload_ready() { [ -f "$preload/lib/i386-linux-gnu/tarnu-noreplace.so" ]; }
+build_preload() {
+  mkdir -p "$preload/lib/i386-linux-gnu" "$preload/lib/x86_64-linux-gnu"
+  cc -m32 -O2 -fPIC -fno-stack-protector -c "$here/wine-noreplace.c" -o "$preload/noreplace.o" &&
+    ld -m elf_i386 -shared "$preload/noreplace.o" -o "$preload/lib/i386-linux-gnu/tarnu-noreplace.so" &&
+    : | cc -x c -shared -fPIC -nostdlib - -o "$preload/lib/x86_64-linux-gnu/tarnu-noreplace.so"
+}
+use_preload() {
+  if preload_ready; then
+    export LD_PRELOAD="$preload/\$LIB/tarnu-noreplace.so${LD_PRELOAD:+ $LD_PRELOAD}"
+  fi
+}
 
 stop() {
   if [ -d "$WINEPREFIX" ]; then
@@ -53,6 +66,11 @@ ensure() {
   fi
   stop
   mkdir -p "$state"
+  if ! build_preload; then
+    echo "wine-run: could not build the mmap fix for 32-bit Wine (cc -m32); 32-bit programs" \
+      "will start very slowly under qemu" >&2
+  fi
+  use_preload
   # The lock's descriptor is closed for everything started here, which outlives this call.
   setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
     3>"$state/display" </dev/null >/dev/null 2>&1 9>&- &
@@ -78,6 +96,11 @@ ensure() {
     </dev/null >>"$state/wineboot.log" 2>&1 9>&-
   "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
     </dev/null >>"$state/wineboot.log" 2>&1 9>&-
+  # The desktop the boot started has no such window yet: a fresh server starts the one asked for
+  # with the first program.
+  "$WINESERVER" -k >/dev/null 2>&1
+  "$WINESERVER" -w >/dev/null 2>&1
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 9>&-
   touch "$state/ready"
 }
 
@@ -106,6 +129,7 @@ flock 9
 ensure || exit 1
 flock -u 9
 exec 9>&-
+use_preload
 export DISPLAY=:$(head -n1 "$state/display")
 
 out=$(mktemp "$state/out.XXXXXX")

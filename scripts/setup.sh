@@ -13,6 +13,8 @@ packages=(
   desktop-file-utils systemd
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
+  qemu-user-static binfmt-support
+  zip unzip
 )
 
 # The 32-bit Wine needs the i386 architecture, which a fresh machine does not have yet.

@@ -180,6 +180,30 @@ std::string Win32FileServices::CurDir() {
     return Utf8FromAnsi(dir);
 }
 
+void Win32FileServices::ChDir(const std::string& folder) {
+    const std::string ansi = FilePath(folder);
+    if (!::SetCurrentDirectoryA(ansi.c_str())) {
+        const DWORD code = ::GetLastError();
+        // A folder that is missing, or a file where the folder should be, is a path not found.
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_DIRECTORY) {
+            throw Error(err::PathNotFound);
+        }
+        RaiseFileError(code);
+    }
+}
+
+std::int64_t Win32FileServices::FileLen(const std::string& path) {
+    const std::string ansi = FilePath(path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(ansi.c_str(), GetFileExInfoStandard, &data)) {
+        RaiseFileError(::GetLastError());
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        throw Error(err::FileNotFound);
+    }
+    return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 std::unique_ptr<BackgroundWork> Win32FileServices::WriteBehind(const std::string&) {
     return std::make_unique<NoBackgroundWork>();
 }
@@ -212,6 +236,49 @@ void Win32FileServices::ReplaceFile(const std::string& from, const std::string& 
         default:
             RaiseFileError(code);
     }
+}
+
+std::string Win32FileServices::RewriteTarget(const std::string& path) {
+    return path;
+}
+
+std::vector<std::string> Win32FileServices::ListFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    std::string pattern;
+    if (folder.empty() || !TryAnsiFromUtf8(BeforeNul(folder), pattern) ||
+        pattern.find_first_of("*?") != std::string::npos) {
+        return names;
+    }
+    if (pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':') {
+        pattern += '\\';
+    }
+    pattern += '*';
+    WIN32_FIND_DATAA found{};
+    HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        if (!(found.dwFileAttributes & notPlain) && !LostCharacters(found.cFileName)) {
+            names.push_back(Utf8FromAnsi(found.cFileName));
+        }
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+bool Win32FileServices::RemoveUnused(const std::string& path) {
+    std::string ansi;
+    if (!TryAnsiFromUtf8(BeforeNul(path), ansi) || ansi.find_first_of("*?") != std::string::npos) {
+        return false;
+    }
+    const DWORD attributes = ::GetFileAttributesA(ansi.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        return false;
+    }
+    return ::DeleteFileA(ansi.c_str()) != FALSE;
 }
 
 void MoveIntoPlace(const std::string& from, const std::string& to) {

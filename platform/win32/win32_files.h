@@ -25,6 +25,8 @@ class Win32FileServices : public FileServices {
     void Name(const std::string& oldPath, const std::string& newPath) override;
     LocalDateTime Now() override;
     std::string CurDir() override;
+    void ChDir(const std::string& folder) override;
+    std::int64_t FileLen(const std::string& path) override;
     // Windows gets written data to the disk on its own; FlushFileBuffers at the end suffices.
     std::unique_ptr<BackgroundWork> WriteBehind(const std::string& path) override;
     void SyncFile(const std::string& path) override;
@@ -32,6 +34,12 @@ class Win32FileServices : public FileServices {
     // creation time, then a flush of the file; where the file system cannot replace, a
     // MoveFileExA with replace-existing and write-through.
     void ReplaceFile(const std::string& from, const std::string& to) override;
+    // Windows programs reach files by their names; nothing is rewritten.
+    std::string RewriteTarget(const std::string& path) override;
+    // Names the code page cannot carry are left out: they could not be used by name anyway.
+    std::vector<std::string> ListFiles(const std::string& folder) override;
+    // DeleteFileA, which refuses a file that Jet or anyone else holds open.
+    bool RemoveUnused(const std::string& path) override;
 };
 
 // The step ReplaceFile falls back on: moves `from` over `to` and returns when the move is on

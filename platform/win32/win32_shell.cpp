@@ -54,4 +54,24 @@ int Win32Shell::SHFileOperationA(SHFILEOPSTRUCTA& request) {
     return status;
 }
 
+int UnattendedShell::SHFileOperationA(SHFILEOPSTRUCTA& request) {
+    SHFILEOPSTRUCTA silent = request;
+    silent.fFlags |= FOF_SILENT | FOF_NOERRORUI;
+    const int status = shell_.SHFileOperationA(silent);
+    request.fAnyOperationsAborted = silent.fAnyOperationsAborted;
+    if (status != 0) {
+        char hex[16];
+        wsprintfA(hex, "0x%X", static_cast<unsigned>(status));
+        err_ << "Kopieren fehlgeschlagen: Status " << status << " (" << hex << ")\n";
+    }
+    if (request.fAnyOperationsAborted) {
+        err_ << "Kopieren abgebrochen.\n";
+    }
+    return status;
+}
+
+void UnattendedShell::Show(const std::string& text, int, const std::string&) {
+    err_ << text << '\n';
+}
+
 }  // namespace tarnu::win32

@@ -44,7 +44,8 @@ TEST_F(DaoAdapter, CleanupPassesNamesAndLeavesOutWhatItOmits) {
     fake.databases["kdlcode.mde"] = {{"Code", 0}};
     fake.databases["Tarnu-Admin.mde"] = {{"Temp_Liste", 0}, {"Temp_X", kLink}, {"Rest", 0}};
     dbmaint::EngineHolder holder([&] { return std::move(engine); });
-    dbmaint::CleanupDatabases(holder);
+    win32::Win32FileServices files;
+    dbmaint::CleanupDatabases(holder, files);
 
     const auto opens = fake.CallsOf("OpenDatabase");
     ASSERT_EQ(opens.size(), 11u + 1 + 11 + 1);
@@ -204,9 +205,11 @@ TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissing) {
     FakeDao fake;
     Factory factory(fake);
     DWORD cookie = 0;
-    ASSERT_EQ(::CoRegisterClassObject(clsid, &factory, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                      REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
+    // In-process, as DAO's own DLL is: a local server would also involve Wine's RPC service,
+    // which this test does not need.
+    ASSERT_EQ(
+        ::CoRegisterClassObject(clsid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+        S_OK);
 
     CLSID found{};
     ASSERT_EQ(::CLSIDFromProgID(L"Tarnu.TestEngine.120", &found), S_OK);

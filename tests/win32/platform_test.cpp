@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/win32/text.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
@@ -9,6 +11,7 @@
 #include "ports/error.h"
 #include "registry/modul_reg.h"
 #include "registry/security_switch.h"
+#include "tests/support/error_of.h"
 #include "tests/support/recording_message_boxes.h"
 #include "tests/support/temp_dir.h"
 #include "tests/win32/wine_test_support.h"
@@ -156,6 +159,53 @@ TEST(WineFiles, QueryDeleteRenameAndReplaceOnRealFiles) {
     EXPECT_GE(now.year, 2020);
     const ui::AppObject app = win32::AppObjectOfThisProgram();
     EXPECT_EQ(app.Path + "\\" + app.EXEName + ".exe", ThisProgram());
+}
+
+TEST(WineFiles, ListingSizesFolderChangesAndRemovalOfUnusedFiles) {
+    TempDir dir;
+    win32::Win32FileServices files;
+    WriteFile(dir.file("01012024120000Dummy.mdb"), "alt");
+    WriteFile(dir.file("offen.mdb"), "offen");
+    WriteFile(dir.file("leer"), "");
+    ASSERT_TRUE(::CreateDirectoryA(dir.file("ordner.mdb").c_str(), nullptr));
+
+    for (const std::string& folder : {dir.path(), dir.path() + "\\"}) {
+        auto names = files.ListFiles(folder);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names,
+                  (std::vector<std::string>{"01012024120000Dummy.mdb", "leer", "offen.mdb"}));
+    }
+    EXPECT_TRUE(files.ListFiles(dir.file("fehlt")).empty());
+    EXPECT_TRUE(files.ListFiles(dir.file("*")).empty());
+
+    EXPECT_EQ(files.FileLen(dir.file("offen.mdb")), 5);
+    EXPECT_EQ(files.FileLen(dir.file("leer")), 0);
+    EXPECT_EQ(ErrorOf([&] { files.FileLen(dir.file("fehlt.mdb")); }), err::FileNotFound);
+    EXPECT_EQ(ErrorOf([&] { files.FileLen(dir.file("ordner.mdb")); }), err::FileNotFound);
+
+    // A file someone holds open, as Jet holds a database, stays; so does a folder.
+    HANDLE held =
+        ::CreateFileA(dir.file("offen.mdb").c_str(), GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(files.RemoveUnused(dir.file("offen.mdb")));
+    EXPECT_FALSE(files.RemoveUnused(dir.file("ordner.mdb")));
+    EXPECT_FALSE(files.RemoveUnused(dir.file("fehlt.mdb")));
+    EXPECT_FALSE(files.RemoveUnused(dir.file("*.mdb")));
+    EXPECT_TRUE(files.RemoveUnused(dir.file("01012024120000Dummy.mdb")));
+    EXPECT_TRUE(FileExists(dir.file("offen.mdb")));
+    ::CloseHandle(held);
+    EXPECT_TRUE(files.RemoveUnused(dir.file("offen.mdb")));
+    EXPECT_FALSE(FileExists(dir.file("offen.mdb")));
+    EXPECT_FALSE(FileExists(dir.file("01012024120000Dummy.mdb")));
+
+    ScopedCurrentDir back(files.CurDir());
+    files.ChDir(dir.file("ordner.mdb"));
+    EXPECT_EQ(files.CurDir(), dir.file("ordner.mdb"));
+    EXPECT_EQ(ErrorOf([&] { files.ChDir(dir.file("fehlt")); }), err::PathNotFound);
+    EXPECT_EQ(ErrorOf([&] { files.ChDir(dir.file("leer")); }), err::PathNotFound);
+    EXPECT_EQ(files.CurDir(), dir.file("ordner.mdb")) << "a failed change stays where it was";
+    EXPECT_EQ(files.RewriteTarget(dir.file("leer")), dir.file("leer"));
 }
 
 TEST(WineShellCopy, CopiesThroughTheShellAndRefusesNamesTheCodePageLacks) {

@@ -1,5 +1,6 @@
 #include "tests/win32/wine_test_support.h"
 
+#include <optional>
 #include <random>
 
 #include <windows.h>
@@ -165,6 +166,150 @@ std::string ThisProgram() {
     char path[MAX_PATH * 2] = {};
     ::GetModuleFileNameA(nullptr, path, sizeof path);
     return path;
+}
+
+std::string BuiltProgram(const std::string& fileName) {
+    const std::string self = ThisProgram();
+    return self.substr(0, self.find_last_of('\\') + 1) + fileName;
+}
+
+namespace {
+
+// The command line that hands exactly these arguments to the program's argument parser.
+std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
+    std::string line = "\"" + program + "\"";
+    for (const std::string& arg : args) {
+        line += " \"";
+        std::size_t backslashes = 0;
+        for (const char c : arg) {
+            if (c == '\\') {
+                ++backslashes;
+                continue;
+            }
+            // Backslashes count only before a quote, where each must be doubled.
+            line.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+            backslashes = 0;
+            line += c;
+        }
+        line.append(2 * backslashes, '\\');
+        line += '"';
+    }
+    return line;
+}
+
+// Sets variables for the lifetime of the object, and then puts back what was there.
+class ScopedEnvironment {
+  public:
+    explicit ScopedEnvironment(const std::vector<std::pair<std::string, std::string>>& env) {
+        for (const auto& [name, value] : env) {
+            char old[32768];
+            const DWORD n = ::GetEnvironmentVariableA(name.c_str(), old, sizeof old);
+            saved_.push_back(
+                {name, n > 0 && n < sizeof old ? std::optional<std::string>(old) : std::nullopt});
+            ::SetEnvironmentVariableA(name.c_str(), value.c_str());
+        }
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : saved_) {
+            ::SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
+        }
+    }
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+HANDLE InheritableFile(const std::string& path) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+}
+
+std::string ReadAll(HANDLE file) {
+    std::string bytes;
+    ::SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    char buffer[4096];
+    DWORD n = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
+
+HANDLE Start(const std::string& program, const std::vector<std::string>& args,
+             const std::vector<std::pair<std::string, std::string>>& env, HANDLE out, HANDLE err) {
+    ScopedEnvironment scoped(env);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    std::string line = CommandLine(program, args);
+    if (!::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                          &startup, &process)) {
+        return nullptr;
+    }
+    ::CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::pair<std::string, std::string>>& env,
+                      unsigned long timeoutMs) {
+    char folder[MAX_PATH] = {};
+    ::GetTempPathA(sizeof folder, folder);
+    static int counter = 0;
+    const std::string base = std::string(folder) + "tarnu-run-" +
+                             std::to_string(::GetCurrentProcessId()) + "-" +
+                             std::to_string(++counter);
+    HANDLE out = InheritableFile(base + ".out");
+    HANDLE err = InheritableFile(base + ".err");
+    ProgramRun run;
+    HANDLE process = Start(program, args, env, out, err);
+    if (!process) {
+        run.exitCode = ~0ul;
+    } else {
+        run.timedOut = ::WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0;
+        if (run.timedOut) {
+            ::TerminateProcess(process, 999);
+            ::WaitForSingleObject(process, 5000);
+        }
+        DWORD code = 0;
+        ::GetExitCodeProcess(process, &code);
+        run.exitCode = code;
+        ::CloseHandle(process);
+    }
+    run.out = ReadAll(out);
+    run.err = ReadAll(err);
+    ::CloseHandle(out);
+    ::CloseHandle(err);
+    ::DeleteFileA((base + ".out").c_str());
+    ::DeleteFileA((base + ".err").c_str());
+    return run;
+}
+
+void* StartProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::vector<std::pair<std::string, std::string>>& env) {
+    return Start(program, args, env, nullptr, nullptr);
+}
+
+unsigned long EndProgram(void* process, unsigned long timeoutMs) {
+    if (!process) {
+        return ~0ul;
+    }
+    if (::WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process, 999);
+        ::WaitForSingleObject(process, 5000);
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(process, &code);
+    ::CloseHandle(process);
+    return code;
 }
 
 }  // namespace tarnu::test

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarnu::test {
@@ -65,5 +66,28 @@ void DeleteKeyTree(std::uint32_t hive, const std::string& key);
 
 // The full path of the running test program.
 std::string ThisProgram();
+// The full path of another program of this build, which lies beside the tests.
+std::string BuiltProgram(const std::string& fileName);
+
+// What a program started by RunProgram did: its exit status and the bytes it wrote.
+struct ProgramRun {
+    unsigned long exitCode = 0;
+    std::string out;
+    std::string err;
+    bool timedOut = false;
+};
+// Starts program with args (each quoted for it), its standard output and error going to files,
+// with the variables of env set for it alone, and waits for its end. A program still running
+// after timeoutMs is ended and reported as timed out.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::pair<std::string, std::string>>& env = {},
+                      unsigned long timeoutMs = 60000);
+// Starts program as RunProgram does, but returns at once: its process handle, for a test that
+// drives its windows. Ended and closed with EndProgram.
+void* StartProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::vector<std::pair<std::string, std::string>>& env = {});
+// Waits at most timeoutMs for the program's end and gives its exit status; a program still
+// running then is ended with status 999.
+unsigned long EndProgram(void* process, unsigned long timeoutMs);
 
 }  // namespace tarnu::test

@@ -1,0 +1,198 @@
+// The program's actions from the command line: the console twin, as scripts and the Task
+// Scheduler run it, and the windowed program given an action.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "tests/support/temp_dir.h"
+#include "tests/win32/wine_test_support.h"
+
+#include <windows.h>
+
+namespace tarnu::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+const std::string kCli = "tarnu-system-tool-cli.exe";
+const std::string kGui = "tarnu-system-tool.exe";
+const char* const kDatabases[] = {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"};
+
+std::string Dword(std::uint32_t v) {
+    return std::string(reinterpret_cast<const char*>(&v), 4);
+}
+
+// Every file of a folder with its bytes and time of last change.
+std::map<std::string, std::pair<std::string, fs::file_time_type>> Snapshot(const std::string& dir) {
+    std::map<std::string, std::pair<std::string, fs::file_time_type>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (entry.is_regular_file()) {
+            files[entry.path().string()] = {ReadFile(entry.path().string()),
+                                            entry.last_write_time()};
+        }
+    }
+    return files;
+}
+
+class ProgramFolder : public ::testing::Test {
+  protected:
+    ProgramRun Run(const std::string& program, const std::vector<std::string>& args) {
+        return RunProgram(BuiltProgram(program), args, {{"TARNU_PROGRAM_FOLDER", folder.path()}});
+    }
+    TempDir folder;
+};
+
+TEST_F(ProgramFolder, CompactWithoutDaoFailsInGermanAndChangesNoFile) {
+    for (const char* name : kDatabases) {
+        WriteFile(folder.file(name), std::string("Inhalt von ") + name);
+    }
+    // Also the copies of killed runs stay: without an engine the run ends before its first file.
+    WriteFile(folder.file("01012024120000Dummy.mdb"), "alt");
+    const auto before = Snapshot(folder.path());
+    for (const std::string& program : {kCli, kGui}) {
+        const ProgramRun run = Run(program, {"--compact"});
+        EXPECT_EQ(run.exitCode, 1u) << program;
+        EXPECT_EQ(run.out, "") << program;
+        // In the code page of the output: no console here, so the ANSI one.
+        EXPECT_NE(run.err.find("DAO ist auf diesem Rechner nicht installiert"), std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("Es wurde keine Datei ver\xE4ndert."), std::string::npos) << run.err;
+        EXPECT_EQ(Snapshot(folder.path()), before) << program;
+    }
+}
+
+TEST_F(ProgramFolder, SecurityWarningSwitchWritesWinesRegistry) {
+    const std::string access = "Software\\Microsoft\\Office\\11.0\\Access";
+    const std::string engines = "Software\\Microsoft\\Jet\\4.0\\Engines";
+    for (const std::string& program : {kCli, kGui}) {
+        DeleteKeyTree(0x80000001u, "Software\\Microsoft\\Office\\11.0");
+        DeleteKeyTree(0x80000002u, "Software\\Microsoft\\Jet");
+        const ProgramRun run = Run(program, {"--disable-security-warning"});
+        EXPECT_EQ(run.exitCode, 0u) << program << run.err;
+        EXPECT_EQ(run.out + run.err, "");
+        EXPECT_EQ(ReadValue(0x80000001u, access, "Security"), (StoredValue{REG_DWORD, Dword(1)}));
+        EXPECT_EQ(ReadValue(0x80000001u, access + "\\Security", "level"),
+                  (StoredValue{REG_DWORD, Dword(1)}));
+        EXPECT_EQ(ReadValue(0x80000002u, engines, "SandboxMode"),
+                  (StoredValue{REG_DWORD, Dword(2)}));
+    }
+}
+
+TEST_F(ProgramFolder, UpdateCopiesTheRememberedFoldersAndPrintsTheShellsStatus) {
+    TempDir work;
+    ASSERT_TRUE(::CreateDirectoryA(work.file("quelle").c_str(), nullptr));
+    WriteFile(work.file("quelle\\kdlcode.mde"), "neu");
+    WriteFile(work.file("quelle\\Tarnu-Admin.mde"), "neu2");
+    // The twin uses the settings file of the program beside it, with the paths as the update
+    // window saved them: spaces around them are not part of the paths.
+    const std::string ini = folder.file("tarnu-system-tool.ini");
+    ::WritePrivateProfileStringA("Pfade", "Quelle", ("  " + work.file("quelle\\*") + " ").c_str(),
+                                 ini.c_str());
+    ::WritePrivateProfileStringA("Pfade", "Ziel", (work.file("ziel") + "\\").c_str(), ini.c_str());
+
+    const ProgramRun copied = Run(kCli, {"--update"});
+    EXPECT_EQ(copied.exitCode, 0u) << copied.err;
+    EXPECT_EQ(copied.out, "Dateien wurden erfolgreich kopiert!\r\n");
+    EXPECT_EQ(copied.err, "");
+    EXPECT_EQ(ReadFile(work.file("ziel\\kdlcode.mde")), "neu");
+    EXPECT_EQ(ReadFile(work.file("ziel\\Tarnu-Admin.mde")), "neu2");
+
+    ::WritePrivateProfileStringA("Pfade", "Quelle", work.file("fehlt").c_str(), ini.c_str());
+    const ProgramRun missing = Run(kCli, {"--update"});
+    EXPECT_EQ(missing.exitCode, 1u);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(missing.err.rfind("Kopieren fehlgeschlagen: Status ", 0), 0u) << missing.err;
+    EXPECT_FALSE(FileExists(work.file("ziel\\fehlt")));
+}
+
+TEST_F(ProgramFolder, UsageErrorsChangeNothingAndExitWith2) {
+    struct Case {
+        std::string program;
+        std::vector<std::string> args;
+        unsigned long code;
+        bool usageOnOut;  // --help: the usage on standard output; a usage error: on error
+    };
+    const std::vector<Case> cases = {
+        {kCli, {"--help"}, 0, true},
+        {kCli, {}, 2, false},
+        {kCli, {"--compact", "--update"}, 2, false},
+        {kCli, {"--compact", "-platform", "offscreen"}, 2, false},
+        {kCli, {"/?"}, 2, false},
+        {kGui, {"--kompakt"}, 2, false},
+        {kGui, {"--help"}, 0, true},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun run = Run(c.program, c.args);
+        const std::string& usage = c.usageOnOut ? run.out : run.err;
+        EXPECT_EQ(run.exitCode, c.code) << c.program << " " << c.args.size();
+        EXPECT_EQ((c.usageOnOut ? run.err : run.out), "");
+        EXPECT_EQ(usage.rfind("Aufruf: " + c.program.substr(0, c.program.size() - 4) + " [", 0), 0u)
+            << usage;
+        EXPECT_NE(usage.find("--disable-security-warning"), std::string::npos);
+    }
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+    const ProgramRun version = Run(kCli, {"--version"});
+    EXPECT_EQ(version.exitCode, 0u);
+    EXPECT_EQ(version.out.rfind("TARNU-System-Tool 1.", 0), 0u) << version.out;
+}
+
+// In a console window the texts go out as Unicode, so that cmd shows the umlauts whatever its
+// code page; redirected, in the console's code page: the 850 of German Windows, or Wine's 437,
+// which has the same bytes for the German letters.
+TEST(ConsoleOutput, UmlautsReachTheConsoleAndRedirectionsInTheConsolesCodePage) {
+    if (!::GetConsoleWindow()) {
+        // Started without a terminal, Wine gives the tests a console without a window, which
+        // cannot be shown nor read: a console of their own takes its place.
+        ::FreeConsole();
+        ASSERT_TRUE(::AllocConsole());
+    }
+    const UINT before = ::GetConsoleOutputCP();
+    ::SetConsoleOutputCP(850);
+    ASSERT_TRUE(::GetConsoleOutputCP() == 850 || ::GetConsoleOutputCP() == 437);
+    const ProgramRun redirected = RunProgram(BuiltProgram(kCli), {"--help"});
+    EXPECT_NE(redirected.out.find("Ohne Aktion \x94"
+                                  "ffnet sich"),
+              std::string::npos)
+        << redirected.out;
+    EXPECT_NE(redirected.out.find("R\x81"
+                                  "ckgabewert"),
+              std::string::npos);
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE screen = ::CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                                CONSOLE_TEXTMODE_BUFFER, nullptr);
+    ASSERT_NE(screen, INVALID_HANDLE_VALUE);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_TRUE(::GetConsoleScreenBufferInfo(screen, &info));
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = screen;
+    startup.hStdError = screen;
+    PROCESS_INFORMATION process{};
+    std::string line = "\"" + BuiltProgram(kCli) + "\" --help";
+    ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                 &startup, &process));
+    ASSERT_EQ(::WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    // The usage's first lines, wrapped at the width of the console.
+    std::wstring shown(static_cast<std::size_t>(info.dwSize.X) * 12, L'\0');
+    DWORD read = 0;
+    ASSERT_TRUE(::ReadConsoleOutputCharacterW(screen, shown.data(),
+                                              static_cast<DWORD>(shown.size()), {0, 0}, &read));
+    shown.resize(read);
+    EXPECT_NE(shown.find(L"Ohne Aktion \u00F6ffnet sich das Hauptfenster. Mit einer Aktion "
+                         L"l\u00E4uft"),
+              std::wstring::npos)
+        << std::string(shown.begin(), shown.end());
+    ::CloseHandle(screen);
+    ::SetConsoleOutputCP(before);
+}
+
+}  // namespace
+}  // namespace tarnu::test

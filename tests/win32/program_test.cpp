@@ -1,0 +1,167 @@
+// The Windows program itself, started as a user starts it and driven from outside through its
+// windows: what a person with Wine sees when pressing the buttons.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "tests/support/temp_dir.h"
+#include "tests/win32/wine_test_support.h"
+
+#include <windows.h>
+
+namespace tarnu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Dword(std::uint32_t v) {
+    return std::string(reinterpret_cast<const char*>(&v), 4);
+}
+
+struct Search {
+    DWORD process;
+    const char* cls;
+    const char* caption;  // nullptr: any
+    HWND found;
+};
+
+BOOL CALLBACK Match(HWND hwnd, LPARAM lp) {
+    auto* s = reinterpret_cast<Search*>(lp);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    char cls[64] = {};
+    char caption[256] = {};
+    ::GetClassNameA(hwnd, cls, sizeof cls);
+    ::GetWindowTextA(hwnd, caption, sizeof caption);
+    if (owner == s->process && ::IsWindowVisible(hwnd) && lstrcmpA(cls, s->cls) == 0 &&
+        (!s->caption || lstrcmpA(caption, s->caption) == 0)) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The program's visible top-level window of that class (and caption), once it is there.
+HWND WaitForWindow(DWORD process, const char* cls, const char* caption = nullptr,
+                   int timeoutMs = 60000) {
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+        Search s{process, cls, caption, nullptr};
+        ::EnumWindows(Match, reinterpret_cast<LPARAM>(&s));
+        if (s.found) {
+            return s.found;
+        }
+        ::Sleep(50);
+    }
+    return nullptr;
+}
+
+// The text of a control of another process: its window text travels by message.
+std::string TextOf(HWND hwnd) {
+    char text[2048] = {};
+    ::SendMessageA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::map<std::string, std::string> Contents(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        files[entry.path().filename().string()] =
+            entry.is_regular_file() ? ReadFile(entry.path().string()) : "<folder>";
+    }
+    return files;
+}
+
+class RunningProgram : public ::testing::Test {
+  protected:
+    void Start() {
+        process = StartProgram(BuiltProgram("tarnu-system-tool.exe"), {},
+                               {{"TARNU_PROGRAM_FOLDER", folder.path()}});
+        ASSERT_NE(process, nullptr);
+        main = WaitForWindow(::GetProcessId(process), "TarnuForm", "Tarnu-System-Tool");
+        ASSERT_NE(main, nullptr);
+    }
+    HWND Button(const char* caption) { return ::FindWindowExA(main, nullptr, "Button", caption); }
+    // Closes the main window; the program ends with it and status 0.
+    void Close() {
+        ::PostMessageA(main, WM_CLOSE, 0, 0);
+        EXPECT_EQ(EndProgram(process, 60000), 0u);
+        process = nullptr;
+    }
+    ~RunningProgram() override {
+        if (process) {
+            EndProgram(process, 0);
+        }
+    }
+
+    TempDir folder;
+    void* process = nullptr;
+    HWND main = nullptr;
+};
+
+TEST_F(RunningProgram, ThirdButtonWritesTheThreeValuesIntoWinesRegistry) {
+    const std::string access = "Software\\Microsoft\\Office\\11.0\\Access";
+    const std::string engines = "Software\\Microsoft\\Jet\\4.0\\Engines";
+    DeleteKeyTree(0x80000001u, "Software\\Microsoft\\Office\\11.0");
+    DeleteKeyTree(0x80000002u, "Software\\Microsoft\\Jet");
+    Start();
+    // Sent: it returns once the click's handler has run.
+    ::SendMessageA(Button("Sicherheitswarung bei Access 2003 ausschalten"), BM_CLICK, 0, 0);
+    EXPECT_EQ(ReadValue(0x80000001u, access, "Security"), (StoredValue{REG_DWORD, Dword(1)}));
+    EXPECT_EQ(ReadValue(0x80000001u, access + "\\Security", "level"),
+              (StoredValue{REG_DWORD, Dword(1)}));
+    EXPECT_EQ(ReadValue(0x80000002u, engines, "SandboxMode"), (StoredValue{REG_DWORD, Dword(2)}));
+    // The switch shows nothing.
+    EXPECT_EQ(WaitForWindow(::GetProcessId(process), "#32770", nullptr, 2000), nullptr);
+    Close();
+}
+
+TEST_F(RunningProgram, FirstButtonWithoutDaoShowsTheCriticalBoxAndLeavesTheFolderAlone) {
+    for (const char* name : {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
+        WriteFile(folder.file(name), std::string("Inhalt von ") + name);
+    }
+    const auto before = Contents(folder.path());
+    Start();
+    // Posted: the handler waits in the message box until it is answered.
+    ::PostMessageA(Button("Programmdateien komprimieren"), BM_CLICK, 0, 0);
+    HWND box = WaitForWindow(::GetProcessId(process), "#32770");
+    ASSERT_NE(box, nullptr);
+    char title[128] = {};
+    ::GetWindowTextA(box, title, sizeof title);
+    EXPECT_STREQ(title, "Tarnu");
+    const std::string text = TextOf(::GetDlgItem(box, 0xFFFF));
+    EXPECT_NE(text.find("DAO ist auf diesem Rechner nicht installiert"), std::string::npos) << text;
+    EXPECT_NE(::GetDlgItem(box, IDOK), nullptr);
+    EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr) << "OK only";
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(Contents(folder.path()), before);
+    Close();
+}
+
+// At 120 dots per inch (125 % on Windows) the windows grow with the screen's resolution. The
+// resolution is the prefix's, read by each program as it starts, so this test runs alone.
+TEST_F(RunningProgram, LayoutFollowsTheScreensResolution) {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD dpi = 120;
+    ::RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                     sizeof dpi);
+    Start();
+    ::RegDeleteValueA(key, "LogPixels");
+    ::RegCloseKey(key);
+    RECT client{};
+    ::GetClientRect(main, &client);
+    EXPECT_EQ(client.right, ::MulDiv(3030, 120, 1440));
+    EXPECT_EQ(client.bottom, ::MulDiv(3195, 120, 1440));
+    RECT button{};
+    ::GetWindowRect(Button("Workstationupdate"), &button);
+    EXPECT_EQ(button.right - button.left, ::MulDiv(2775, 120, 1440));
+    EXPECT_EQ(button.bottom - button.top, ::MulDiv(495, 120, 1440));
+    Close();
+}
+
+}  // namespace
+}  // namespace tarnu::test
