@@ -52,20 +52,27 @@ Action ParseCommandLine(const std::vector<std::string>& args,
     return action;
 }
 
-std::string UsageText(const std::string& programName) {
-    return "Aufruf: " + programName +
-           " [--compact | --update | --disable-security-warning | --help | --version]\n"
-           "\n"
-           "Ohne Aktion öffnet sich das Hauptfenster. Mit einer Aktion läuft sie ohne Fenster:\n"
-           "  --compact                   Programmdateien komprimieren\n"
-           "  --update                    Programmdateien vom gespeicherten Quell- ins\n"
-           "                              Zielverzeichnis kopieren (Workstationupdate)\n"
-           "  --disable-security-warning  Sicherheitswarnung bei Access 2003 ausschalten\n"
-           "  --help                      diese Hilfe zeigen\n"
-           "  --version                   die Version zeigen\n"
-           "\n"
-           "Programmordner: $TARNU_PROGRAM_FOLDER, sonst der Ordner des Programms.\n"
-           "Rückgabewert: 0 bei Erfolg, 1 bei einem Fehler, 2 bei falschem Aufruf.\n";
+std::string UsageText(const std::string& programName, bool windowed) {
+    std::string usage = "Aufruf: " + programName;
+    usage += windowed
+                 ? " [--compact | --update | --disable-security-warning | --help | --version]\n"
+                   "\n"
+                   "Ohne Aktion öffnet sich das Hauptfenster. Mit einer Aktion läuft sie ohne "
+                   "Fenster:\n"
+                 : " --compact | --update | --disable-security-warning | --help | --version\n"
+                   "\n"
+                   "Die Aktion läuft ohne Fenster:\n";
+    usage +=
+        "  --compact                   Programmdateien komprimieren\n"
+        "  --update                    Programmdateien vom gespeicherten Quell- ins\n"
+        "                              Zielverzeichnis kopieren (Workstationupdate)\n"
+        "  --disable-security-warning  Sicherheitswarnung bei Access 2003 ausschalten\n"
+        "  --help                      diese Hilfe zeigen\n"
+        "  --version                   die Version zeigen\n"
+        "\n"
+        "Programmordner: $TARNU_PROGRAM_FOLDER, sonst der Ordner des Programms.\n"
+        "Rückgabewert: 0 bei Erfolg, 1 bei einem Fehler, 2 bei falschem Aufruf.\n";
+    return usage;
 }
 
 }  // namespace tarnu::app

@@ -28,7 +28,8 @@ using PlatformOptionArity = std::function<int(const std::string& argument)>;
 Action ParseCommandLine(const std::vector<std::string>& args,
                         const PlatformOptionArity& platformOption);
 
-// The usage, for --help and after a usage error.
-std::string UsageText(const std::string& programName);
+// The usage, for --help and after a usage error. A program without windows of its own (the
+// console twin on Windows) needs an action.
+std::string UsageText(const std::string& programName, bool windowed = true);
 
 }  // namespace tarnu::app

@@ -72,13 +72,13 @@ int RunWithoutWindows(app::Action action, bool twin, std::ostream& out, std::ost
         const std::string name = AppObjectOfThisProgram().EXEName;
         switch (action) {
             case app::Action::Help:
-                out << app::UsageText(name);
+                out << app::UsageText(name, !twin);
                 return app::ExitSuccess;
             case app::Action::Version:
                 out << app::VersionText() << '\n';
                 return app::ExitSuccess;
             case app::Action::UsageError:
-                err << app::UsageText(name);
+                err << app::UsageText(name, !twin);
                 return app::ExitUsage;
             default:
                 break;

@@ -86,5 +86,12 @@ TEST(CommandLine, ActionsPlatformOptionsAndUsageErrors) {
         << "a platform without options of its own takes none";
 }
 
+TEST(CommandLine, AProgramWithoutWindowsDoesNotPromiseOne) {
+    EXPECT_NE(UsageText("tarnu-system-tool").find("Hauptfenster"), std::string::npos);
+    const std::string twin = UsageText("tarnu-system-tool-cli", false);
+    EXPECT_EQ(twin.find("Hauptfenster"), std::string::npos) << twin;
+    EXPECT_NE(twin.find("--compact"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarnu::app
