@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds, and runs every test: once in the regular build (build/) and
-# once under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
+# Sets up what is missing, builds, and runs every test: the regular Linux build (build/) with its
+# Debian package, the 32-bit Windows build under Wine (build-win32/) with its zip, and the Linux
+# build under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
