@@ -12,18 +12,18 @@
  */
 
 #define MAP_FIXED_NOREPLACE 0x100000
-#define RTLD_NEXT ((void *)-1l)
-#define MAP_FAILED ((void *)-1)
+#define RTLD_NEXT ((void*)-1l)
+#define MAP_FAILED ((void*)-1)
 #define EEXIST 17
 
-extern void *dlsym(void *handle, const char *name);
-extern int munmap(void *addr, unsigned long length);
-extern int *__errno_location(void);
+extern void* dlsym(void* handle, const char* name);
+extern int munmap(void* addr, unsigned long length);
+extern int* __errno_location(void);
 
-typedef void *(*mmap64_fn)(void *, unsigned long, int, int, int, long long);
-typedef void *(*mmap_fn)(void *, unsigned long, int, int, int, long);
+typedef void* (*mmap64_fn)(void*, unsigned long, int, int, int, long long);
+typedef void* (*mmap_fn)(void*, unsigned long, int, int, int, long);
 
-static void *exactly(void *wanted, void *got, unsigned long length) {
+static void* exactly(void* wanted, void* got, unsigned long length) {
     if (got == MAP_FAILED || got == wanted) {
         return got;
     }
@@ -32,7 +32,7 @@ static void *exactly(void *wanted, void *got, unsigned long length) {
     return MAP_FAILED;
 }
 
-void *mmap64(void *addr, unsigned long length, int prot, int flags, int fd, long long offset) {
+void* mmap64(void* addr, unsigned long length, int prot, int flags, int fd, long long offset) {
     static mmap64_fn next;
     if (!next) {
         next = (mmap64_fn)dlsym(RTLD_NEXT, "mmap64");
@@ -44,7 +44,7 @@ void *mmap64(void *addr, unsigned long length, int prot, int flags, int fd, long
                    length);
 }
 
-void *mmap(void *addr, unsigned long length, int prot, int flags, int fd, long offset) {
+void* mmap(void* addr, unsigned long length, int prot, int flags, int fd, long offset) {
     static mmap_fn next;
     if (!next) {
         next = (mmap_fn)dlsym(RTLD_NEXT, "mmap");
