@@ -10,18 +10,6 @@
 
 namespace fs = std::filesystem;
 
-namespace tarnu::copycases {
-
-void PrintTo(const Entry& entry, std::ostream* out) {
-    static const char* const kinds[] = {"file", "folder", "link"};
-    *out << kinds[static_cast<int>(entry.kind)] << ' ' << posix::PrintableName(entry.path);
-    if (entry.kind != Kind::Folder) {
-        *out << " [" << posix::PrintableName(entry.data) << ']';
-    }
-}
-
-}  // namespace tarnu::copycases
-
 namespace tarnu::test {
 
 using copycases::Kind;

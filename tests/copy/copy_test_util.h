@@ -1,18 +1,11 @@
 #pragma once
 
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/linux/posix/copy_service.h"
 #include "tests/copy_cases/shell_copy_cases.h"
-
-namespace tarnu::copycases {
-
-void PrintTo(const Entry& entry, std::ostream* out);
-
-}  // namespace tarnu::copycases
 
 namespace tarnu::test {
 
