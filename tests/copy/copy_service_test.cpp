@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <tuple>
 #include <utility>
@@ -15,8 +16,8 @@
 #include "engine/engine.h"
 #include "platform/linux/posix/copy_service.h"
 #include "platform/linux/posix/posix_shell.h"
-#include "tests/copy/copy_test_util.h"
 #include "tests/copy_cases/shell_copy_cases.h"
+#include "tests/copy_cases/tree_files.h"
 #include "tests/support/child_process.h"
 #include "tests/support/holding_child.h"
 #include "tests/support/temp_dir.h"
@@ -27,10 +28,45 @@ namespace {
 using copycases::File;
 using copycases::Folder;
 using copycases::Link;
+using copycases::MakeTree;
 using copycases::Moved;
+using copycases::ReadTree;
 using copycases::Tree;
 using posix::CopyResult;
 namespace status = posix::copy_status;
+
+// Keeps what the copy reports; cancels or acts when a test asks it to.
+class RecordingObserver : public posix::CopyObserver {
+  public:
+    void Progress(const posix::CopyProgress& progress) override {
+        if (progressCalls++ == 0) {
+            first = progress;
+        }
+        last = progress;
+        if (onProgress) {
+            onProgress(progress);
+        }
+    }
+    bool CancelRequested() override { return cancel; }
+    void Failed(const posix::CopyFailure& failure) override { failures.push_back(failure); }
+
+    std::function<void(const posix::CopyProgress&)> onProgress;
+    bool cancel = false;
+    int progressCalls = 0;
+    posix::CopyProgress first, last;
+    std::vector<posix::CopyFailure> failures;
+};
+
+// The temporary files of a copy anywhere below dir.
+std::vector<std::string> TempLeftovers(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : ReadTree(dir)) {
+        if (posix::IsCopyTempName(std::filesystem::path(entry.path).filename().string())) {
+            found.push_back(entry.path);
+        }
+    }
+    return found;
+}
 
 bool EndsWith(const std::string& s, const std::string& end) {
     return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
