@@ -204,27 +204,5 @@ TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissing) {
     EXPECT_NE(none.find("Access"), std::string::npos) << none;
 }
 
-// Wine has no DAO, as a workstation without Access has none: the run says so and changes no file.
-TEST(DaoMissing, CompactionShowsItsCriticalBoxAndChangesNoFile) {
-    ComScope com;
-    TempDir dir;
-    for (const char* name : {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
-        WriteFile(dir.file(name), std::string("Inhalt von ") + name);
-    }
-    const auto before = Snapshot(dir.path());
-    ScopedCurrentDir cd(dir.path());
-    RecordingMessageBoxes boxes;
-    win32::Win32FileServices files;
-    dbmaint::EngineHolder holder([] { return win32::MakeDaoEngine(); });
-    dbmaint::CompactionRun run(holder, files, boxes, [&] { return dir.path(); });
-    run();
-
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
-    EXPECT_EQ(boxes.boxes[0].title, "Tarnu");
-    EXPECT_NE(boxes.boxes[0].text.find("DAO"), std::string::npos) << boxes.boxes[0].text;
-    EXPECT_EQ(Snapshot(dir.path()), before);
-}
-
 }  // namespace
 }  // namespace tarnu::test
