@@ -68,10 +68,6 @@ std::vector<std::string> TempLeftovers(const std::string& dir) {
     return found;
 }
 
-bool EndsWith(const std::string& s, const std::string& end) {
-    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
 bool Contains(const std::string& s, const std::string& part) {
     return s.find(part) != std::string::npos;
 }
@@ -137,7 +133,7 @@ TEST_F(CopyService, CancelInsideAFileStopsAtOnceAndLeavesNoPartialFile) {
     ASSERT_EQ(::chmod(dir.file("src").c_str(), 0555), 0);  // our copy must stay writable a while
     observer.onProgress = [&](const posix::CopyProgress& p) {
         // After the first chunk of the big file.
-        observer.cancel = EndsWith(p.currentFile, "big.bin") && p.bytesDone > 5;
+        observer.cancel = p.currentFile.ends_with("big.bin") && p.bytesDone > 5;
     };
     const CopyResult result = Copy("src", "T/");
 
@@ -156,7 +152,7 @@ TEST_F(CopyService, KilledCopyLeavesOnlyATempFileWhichTheNextCopyRemoves) {
     ThreeFiles files(dir);
     const pid_t child = StartChild([&] {
         observer.onProgress = [](const posix::CopyProgress& p) {
-            if (EndsWith(p.currentFile, "big.bin") && p.bytesDone > 5) {
+            if (p.currentFile.ends_with("big.bin") && p.bytesDone > 5) {
                 ::raise(SIGKILL);
             }
         };
