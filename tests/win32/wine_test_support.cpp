@@ -32,7 +32,6 @@ struct BoxParts {
     std::string text;
     MessageBoxCatcher::Icon icon = MessageBoxCatcher::Icon::None;
     int buttons = 0;
-    bool hasText = false;
 };
 
 BOOL CALLBACK CollectPart(HWND child, LPARAM lp) {
@@ -57,7 +56,6 @@ BOOL CALLBACK CollectPart(HWND child, LPARAM lp) {
             }
         } else {
             parts->text = WindowText(child);
-            parts->hasText = true;
         }
     }
     return TRUE;
@@ -142,15 +140,6 @@ std::optional<StoredValue> ReadValue(std::uint32_t hive, const std::string& key,
     }
     ::RegCloseKey(h);
     return out;
-}
-
-bool KeyExists(std::uint32_t hive, const std::string& key) {
-    HKEY h = nullptr;
-    if (::RegOpenKeyExA(Root(hive), key.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS) {
-        return false;
-    }
-    ::RegCloseKey(h);
-    return true;
 }
 
 void DeleteKeyTree(std::uint32_t hive, const std::string& key) {

@@ -63,7 +63,6 @@ struct StoredValue {
 };
 std::optional<StoredValue> ReadValue(std::uint32_t hive, const std::string& key,
                                      const std::string& name);
-bool KeyExists(std::uint32_t hive, const std::string& key);
 void DeleteKeyTree(std::uint32_t hive, const std::string& key);
 
 // The three values that switch off the macro warning of Access 2003: removed with their keys,
