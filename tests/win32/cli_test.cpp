@@ -94,7 +94,6 @@ TEST_F(ProgramFolder, UsageErrorsChangeNothingAndExitWith2) {
     const std::vector<Case> cases = {
         {kCli, {"--help"}, 0, true},
         {kCli, {}, 2, false},
-        {kCli, {"--compact", "--update"}, 2, false},
         {kCli, {"--compact", "-platform", "offscreen"}, 2, false},
         {kCli, {"/?"}, 2, false},
         {kGui, {"--kompakt"}, 2, false},

@@ -41,7 +41,13 @@ std::string UnixPath(const std::string& windowsPath) {
     return path;
 }
 
-std::string ShellQuoted(const std::string& text);
+std::string ShellQuoted(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
 
 // Runs a shell command line on the Unix side and waits for it. Wine hands a Unix program no
 // process to wait for, so the command leaves a mark when it is done.
@@ -68,14 +74,6 @@ void RunUnix(const std::string& command) {
     }
     ASSERT_TRUE(FileExists(mark)) << command;
     ::DeleteFileA(mark.c_str());
-}
-
-std::string ShellQuoted(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
 }
 
 // Where links are involved, the Unix side tells which names are links and where they lead.
