@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <tuple>
 #include <utility>
@@ -15,8 +16,8 @@
 #include "engine/engine.h"
 #include "platform/linux/posix/copy_service.h"
 #include "platform/linux/posix/posix_shell.h"
-#include "tests/copy/copy_test_util.h"
 #include "tests/copy_cases/shell_copy_cases.h"
+#include "tests/copy_cases/tree_files.h"
 #include "tests/support/child_process.h"
 #include "tests/support/holding_child.h"
 #include "tests/support/temp_dir.h"
@@ -27,13 +28,44 @@ namespace {
 using copycases::File;
 using copycases::Folder;
 using copycases::Link;
+using copycases::MakeTree;
 using copycases::Moved;
+using copycases::ReadTree;
 using copycases::Tree;
 using posix::CopyResult;
 namespace status = posix::copy_status;
 
-bool EndsWith(const std::string& s, const std::string& end) {
-    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+// Keeps what the copy reports; cancels or acts when a test asks it to.
+class RecordingObserver : public posix::CopyObserver {
+  public:
+    void Progress(const posix::CopyProgress& progress) override {
+        if (progressCalls++ == 0) {
+            first = progress;
+        }
+        last = progress;
+        if (onProgress) {
+            onProgress(progress);
+        }
+    }
+    bool CancelRequested() override { return cancel; }
+    void Failed(const posix::CopyFailure& failure) override { failures.push_back(failure); }
+
+    std::function<void(const posix::CopyProgress&)> onProgress;
+    bool cancel = false;
+    int progressCalls = 0;
+    posix::CopyProgress first, last;
+    std::vector<posix::CopyFailure> failures;
+};
+
+// The temporary files of a copy anywhere below dir.
+std::vector<std::string> TempLeftovers(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : ReadTree(dir)) {
+        if (posix::IsCopyTempName(std::filesystem::path(entry.path).filename().string())) {
+            found.push_back(entry.path);
+        }
+    }
+    return found;
 }
 
 bool Contains(const std::string& s, const std::string& part) {
@@ -101,7 +133,7 @@ TEST_F(CopyService, CancelInsideAFileStopsAtOnceAndLeavesNoPartialFile) {
     ASSERT_EQ(::chmod(dir.file("src").c_str(), 0555), 0);  // our copy must stay writable a while
     observer.onProgress = [&](const posix::CopyProgress& p) {
         // After the first chunk of the big file.
-        observer.cancel = EndsWith(p.currentFile, "big.bin") && p.bytesDone > 5;
+        observer.cancel = p.currentFile.ends_with("big.bin") && p.bytesDone > 5;
     };
     const CopyResult result = Copy("src", "T/");
 
@@ -120,7 +152,7 @@ TEST_F(CopyService, KilledCopyLeavesOnlyATempFileWhichTheNextCopyRemoves) {
     ThreeFiles files(dir);
     const pid_t child = StartChild([&] {
         observer.onProgress = [](const posix::CopyProgress& p) {
-            if (EndsWith(p.currentFile, "big.bin") && p.bytesDone > 5) {
+            if (p.currentFile.ends_with("big.bin") && p.bytesDone > 5) {
                 ::raise(SIGKILL);
             }
         };

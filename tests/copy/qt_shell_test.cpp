@@ -92,16 +92,10 @@ TEST(QtShell, ProgressDialogIsTheOneLiveControlAndCancelsTheCopy) {
 
 TEST(QtShell, RealCopyReportsFailuresInItsOwnBox) {
     TempDir dir;
-    WriteFile(dir.file("a.txt"), "a");
     RecordingMessageBoxes boxes;
     qt::QtShell shell(boxes);
 
-    SHFILEOPSTRUCTA request = CopyRequest(dir.file("a.txt"), dir.file("T/"));
-    EXPECT_EQ(shell.SHFileOperationA(request), 0);
-    EXPECT_EQ(ReadFile(dir.file("T/a.txt")), "a");
-    EXPECT_TRUE(boxes.boxes.empty());
-
-    request = CopyRequest(dir.file("fehlt.txt"), dir.file("T/"));
+    SHFILEOPSTRUCTA request = CopyRequest(dir.file("fehlt.txt"), dir.file("T/"));
     EXPECT_EQ(shell.SHFileOperationA(request), status::kNoSource);
     EXPECT_FALSE(request.fAnyOperationsAborted);
     ASSERT_EQ(boxes.boxes.size(), 1u);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 
 #include "tests/support/temp_dir.h"
 #include "tests/win32/wine_test_support.h"
@@ -20,22 +19,6 @@ using namespace std::string_literals;
 const std::string kCli = "tarnu-system-tool-cli.exe";
 const std::string kGui = "tarnu-system-tool.exe";
 const char* const kDatabases[] = {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"};
-
-std::string Dword(std::uint32_t v) {
-    return std::string(reinterpret_cast<const char*>(&v), 4);
-}
-
-// Every file of a folder with its bytes and time of last change.
-std::map<std::string, std::pair<std::string, fs::file_time_type>> Snapshot(const std::string& dir) {
-    std::map<std::string, std::pair<std::string, fs::file_time_type>> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        if (entry.is_regular_file()) {
-            files[entry.path().string()] = {ReadFile(entry.path().string()),
-                                            entry.last_write_time()};
-        }
-    }
-    return files;
-}
 
 class ProgramFolder : public ::testing::Test {
   protected:
@@ -65,19 +48,12 @@ TEST_F(ProgramFolder, CompactWithoutDaoFailsInGermanAndChangesNoFile) {
 }
 
 TEST_F(ProgramFolder, SecurityWarningSwitchWritesWinesRegistry) {
-    const std::string access = "Software\\Microsoft\\Office\\11.0\\Access";
-    const std::string engines = "Software\\Microsoft\\Jet\\4.0\\Engines";
     for (const std::string& program : {kCli, kGui}) {
-        DeleteKeyTree(0x80000001u, "Software\\Microsoft\\Office\\11.0");
-        DeleteKeyTree(0x80000002u, "Software\\Microsoft\\Jet");
+        RemoveSecurityValues();
         const ProgramRun run = Run(program, {"--disable-security-warning"});
         EXPECT_EQ(run.exitCode, 0u) << program << run.err;
         EXPECT_EQ(run.out + run.err, "");
-        EXPECT_EQ(ReadValue(0x80000001u, access, "Security"), (StoredValue{REG_DWORD, Dword(1)}));
-        EXPECT_EQ(ReadValue(0x80000001u, access + "\\Security", "level"),
-                  (StoredValue{REG_DWORD, Dword(1)}));
-        EXPECT_EQ(ReadValue(0x80000002u, engines, "SandboxMode"),
-                  (StoredValue{REG_DWORD, Dword(2)}));
+        ExpectSecurityValuesWritten();
     }
 }
 
@@ -118,7 +94,6 @@ TEST_F(ProgramFolder, UsageErrorsChangeNothingAndExitWith2) {
     const std::vector<Case> cases = {
         {kCli, {"--help"}, 0, true},
         {kCli, {}, 2, false},
-        {kCli, {"--compact", "--update"}, 2, false},
         {kCli, {"--compact", "-platform", "offscreen"}, 2, false},
         {kCli, {"/?"}, 2, false},
         {kGui, {"--kompakt"}, 2, false},

@@ -146,16 +146,15 @@ class Object : public IDispatch {
             return ReturnObject(new Object(dao_, "db", name), result);
         }
         if (call.member == "CompactDatabase") {
-            if (dao_.copyOnCompact) {
-                std::ifstream in(call.args.at(0).text, std::ios::binary);
-                if (!in) {
-                    return Raise({0, MAKE_HRESULT(1, FACILITY_CONTROL, kDaoFileNotFound),
-                                  "Datei nicht gefunden."},
-                                 exception);
-                }
-                std::ofstream out(call.args.at(1).text, std::ios::binary);
-                out << in.rdbuf() << "compacted";
+            // The destination gets the source's bytes.
+            std::ifstream in(call.args.at(0).text, std::ios::binary);
+            if (!in) {
+                return Raise({0, MAKE_HRESULT(1, FACILITY_CONTROL, kDaoFileNotFound),
+                              "Datei nicht gefunden."},
+                             exception);
             }
+            std::ofstream out(call.args.at(1).text, std::ios::binary);
+            out << in.rdbuf() << "compacted";
             return S_OK;
         }
         if (call.member == "TableDefs") {
@@ -212,10 +211,6 @@ class Object : public IDispatch {
 
 FakeArg Str(const std::string& text) {
     return {VT_BSTR, text, 0};
-}
-
-FakeArg Long(long number) {
-    return {VT_I4, "", number};
 }
 
 FakeArg Missing() {

@@ -20,7 +20,6 @@ struct FakeArg {
     bool operator==(const FakeArg&) const = default;
 };
 FakeArg Str(const std::string& text);
-FakeArg Long(long number);
 FakeArg Missing();  // VT_ERROR with DISP_E_PARAMNOTFOUND: an omitted argument
 
 struct FakeCall {
@@ -48,8 +47,6 @@ struct FakeDao {
     std::vector<FakeCall> calls;
     // When set, consulted before every call: a non-empty error makes the call fail with it.
     std::function<std::optional<FakeError>(const FakeCall&)> fail;
-    // Files CompactDatabase writes: the destination gets the source's bytes.
-    bool copyOnCompact = true;
 
     // The engine's IDispatch, with one reference for the caller.
     void* Engine();

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <map>
-
 #include "tests/support/temp_dir.h"
 #include "tests/win32/wine_test_support.h"
 
@@ -13,12 +10,6 @@
 
 namespace tarnu::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string Dword(std::uint32_t v) {
-    return std::string(reinterpret_cast<const char*>(&v), 4);
-}
 
 struct Search {
     DWORD process;
@@ -64,15 +55,6 @@ std::string TextOf(HWND hwnd) {
     return text;
 }
 
-std::map<std::string, std::string> Contents(const std::string& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        files[entry.path().filename().string()] =
-            entry.is_regular_file() ? ReadFile(entry.path().string()) : "<folder>";
-    }
-    return files;
-}
-
 class RunningProgram : public ::testing::Test {
   protected:
     void Start() {
@@ -101,17 +83,11 @@ class RunningProgram : public ::testing::Test {
 };
 
 TEST_F(RunningProgram, ThirdButtonWritesTheThreeValuesIntoWinesRegistry) {
-    const std::string access = "Software\\Microsoft\\Office\\11.0\\Access";
-    const std::string engines = "Software\\Microsoft\\Jet\\4.0\\Engines";
-    DeleteKeyTree(0x80000001u, "Software\\Microsoft\\Office\\11.0");
-    DeleteKeyTree(0x80000002u, "Software\\Microsoft\\Jet");
+    RemoveSecurityValues();
     Start();
     // Sent: it returns once the click's handler has run.
     ::SendMessageA(Button("Sicherheitswarung bei Access 2003 ausschalten"), BM_CLICK, 0, 0);
-    EXPECT_EQ(ReadValue(0x80000001u, access, "Security"), (StoredValue{REG_DWORD, Dword(1)}));
-    EXPECT_EQ(ReadValue(0x80000001u, access + "\\Security", "level"),
-              (StoredValue{REG_DWORD, Dword(1)}));
-    EXPECT_EQ(ReadValue(0x80000002u, engines, "SandboxMode"), (StoredValue{REG_DWORD, Dword(2)}));
+    ExpectSecurityValuesWritten();
     // The switch shows nothing.
     EXPECT_EQ(WaitForWindow(::GetProcessId(process), "#32770", nullptr, 2000), nullptr);
     Close();
@@ -121,7 +97,7 @@ TEST_F(RunningProgram, FirstButtonWithoutDaoShowsTheCriticalBoxAndLeavesTheFolde
     for (const char* name : {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
         WriteFile(folder.file(name), std::string("Inhalt von ") + name);
     }
-    const auto before = Contents(folder.path());
+    const auto before = Snapshot(folder.path());
     Start();
     // Posted: the handler waits in the message box until it is answered.
     ::PostMessageA(Button("Programmdateien komprimieren"), BM_CLICK, 0, 0);
@@ -135,7 +111,7 @@ TEST_F(RunningProgram, FirstButtonWithoutDaoShowsTheCriticalBoxAndLeavesTheFolde
     EXPECT_NE(::GetDlgItem(box, IDOK), nullptr);
     EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr) << "OK only";
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(Contents(folder.path()), before);
+    EXPECT_EQ(Snapshot(folder.path()), before);
     Close();
 }
 

@@ -85,10 +85,6 @@ TEST_F(Windows, MainWindowIsLaidOutInTwipsAtTheScreensResolution) {
     ::GetClientRect(w, &client);
     EXPECT_EQ(client.right, Px(3030));
     EXPECT_EQ(client.bottom, Px(3195));
-    if (ui.Dpi() == 96) {
-        EXPECT_EQ(client.right, 202);
-        EXPECT_EQ(client.bottom, 213);
-    }
     const LONG style = ::GetWindowLongA(w, GWL_STYLE);
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
@@ -169,7 +165,6 @@ TEST_F(Windows, UpdateWindowIsModelessAndTheProgramEndsWithTheLastWindow) {
     EXPECT_EQ(client.right, Px(6255));
     EXPECT_EQ(client.bottom, Px(1455));
     EXPECT_TRUE(::IsWindowEnabled(main)) << "the main window stays usable";
-    EXPECT_EQ(update.Text("Ziel"), "C:\\Programme\\Tarnu");
     // The source box has the focus; Tab passes the labels and goes on to the target box.
     char cls[16] = {};
     EXPECT_EQ(::GetDlgCtrlID(::GetFocus()), 100);

@@ -1,7 +1,11 @@
 #include "tests/win32/wine_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <random>
+
+#include "tests/support/temp_dir.h"
 
 #include <windows.h>
 
@@ -28,7 +32,6 @@ struct BoxParts {
     std::string text;
     MessageBoxCatcher::Icon icon = MessageBoxCatcher::Icon::None;
     int buttons = 0;
-    bool hasText = false;
 };
 
 BOOL CALLBACK CollectPart(HWND child, LPARAM lp) {
@@ -53,7 +56,6 @@ BOOL CALLBACK CollectPart(HWND child, LPARAM lp) {
             }
         } else {
             parts->text = WindowText(child);
-            parts->hasText = true;
         }
     }
     return TRUE;
@@ -140,15 +142,6 @@ std::optional<StoredValue> ReadValue(std::uint32_t hive, const std::string& key,
     return out;
 }
 
-bool KeyExists(std::uint32_t hive, const std::string& key) {
-    HKEY h = nullptr;
-    if (::RegOpenKeyExA(Root(hive), key.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS) {
-        return false;
-    }
-    ::RegCloseKey(h);
-    return true;
-}
-
 void DeleteKeyTree(std::uint32_t hive, const std::string& key) {
     HKEY h = nullptr;
     if (::RegOpenKeyExA(Root(hive), key.c_str(), 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS) {
@@ -160,6 +153,34 @@ void DeleteKeyTree(std::uint32_t hive, const std::string& key) {
     }
     ::RegCloseKey(h);
     ::RegDeleteKeyA(Root(hive), key.c_str());
+}
+
+void RemoveSecurityValues() {
+    DeleteKeyTree(0x80000001u, "Software\\Microsoft\\Office\\11.0");
+    DeleteKeyTree(0x80000002u, "Software\\Microsoft\\Jet");
+}
+
+void ExpectSecurityValuesWritten() {
+    const std::string access = "Software\\Microsoft\\Office\\11.0\\Access";
+    const auto dword = [](std::uint32_t v) {
+        return StoredValue{REG_DWORD, std::string(reinterpret_cast<const char*>(&v), 4)};
+    };
+    EXPECT_EQ(ReadValue(0x80000001u, access, "Security"), dword(1));
+    EXPECT_EQ(ReadValue(0x80000001u, access + "\\Security", "level"), dword(1));
+    EXPECT_EQ(ReadValue(0x80000002u, "Software\\Microsoft\\Jet\\4.0\\Engines", "SandboxMode"),
+              dword(2));
+}
+
+std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> Snapshot(
+    const std::string& dir) {
+    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        if (entry.is_regular_file()) {
+            files[entry.path().string()] = {ReadFile(entry.path().string()),
+                                            entry.last_write_time()};
+        }
+    }
+    return files;
 }
 
 std::string ThisProgram() {
@@ -271,19 +292,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     HANDLE err = InheritableFile(base + ".err");
     ProgramRun run;
     HANDLE process = Start(program, args, env, out, err);
-    if (!process) {
-        run.exitCode = ~0ul;
-    } else {
-        run.timedOut = ::WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0;
-        if (run.timedOut) {
-            ::TerminateProcess(process, 999);
-            ::WaitForSingleObject(process, 5000);
-        }
-        DWORD code = 0;
-        ::GetExitCodeProcess(process, &code);
-        run.exitCode = code;
-        ::CloseHandle(process);
-    }
+    run.timedOut = process && ::WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0;
+    run.exitCode = EndProgram(process, 0);
     run.out = ReadAll(out);
     run.err = ReadAll(err);
     ::CloseHandle(out);

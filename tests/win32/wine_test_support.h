@@ -4,6 +4,8 @@
 // they open, a registry key of the test's own, and Windows paths of temporary files.
 
 #include <cstdint>
+#include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -61,8 +63,16 @@ struct StoredValue {
 };
 std::optional<StoredValue> ReadValue(std::uint32_t hive, const std::string& key,
                                      const std::string& name);
-bool KeyExists(std::uint32_t hive, const std::string& key);
 void DeleteKeyTree(std::uint32_t hive, const std::string& key);
+
+// The three values that switch off the macro warning of Access 2003: removed with their keys,
+// and checked as written.
+void RemoveSecurityValues();
+void ExpectSecurityValuesWritten();
+
+// Every file below dir with its bytes and time of last change, to show that nothing changed.
+std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> Snapshot(
+    const std::string& dir);
 
 // The full path of the running test program.
 std::string ThisProgram();
