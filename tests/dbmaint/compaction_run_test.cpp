@@ -61,6 +61,8 @@ class CompactionRun : public ::testing::Test {
     std::map<std::string, DbContent> rows;
     FaultyFiles files;
     RecordingMessageBoxes boxes;
+    const Shown success{
+        {"Die Programmdateien wurden erfolgreich komprimiert!", ui::vbInformation, "Tarnu"}};
     std::shared_ptr<RecordingEngine::Log> log = std::make_shared<RecordingEngine::Log>();
     dbmaint::EngineHolder holder{[this] { return std::make_unique<RecordingEngine>(log); }};
     dbmaint::CompactionRun run{holder, files, boxes, [this] { return dir.path(); }};
@@ -74,8 +76,6 @@ TEST_F(CompactionRun, CompactsAllFourInPlaceEachUnderTheTimeOfItsStepAndSaysSoOn
     ASSERT_TRUE(KdlHasLinks());
     run();
     EXPECT_FALSE(KdlHasLinks());
-    const Shown success{
-        {"Die Programmdateien wurden erfolgreich komprimiert!", ui::vbInformation, "Tarnu"}};
     EXPECT_EQ(boxes.boxes, success);
     EXPECT_EQ(ReplacedFiles(), std::vector<bool>(4, true));
     for (const auto& name : kProgramFiles) {
@@ -175,8 +175,7 @@ TEST_F(CompactionRun, EachFileKeepsItsModeOwnerGroupAndLink) {
     const ino_t shared = InodeOf(dir.file("gemeinsam/Tarnu-Admin.mde"));
 
     run();
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].style, ui::vbInformation) << boxes.boxes[0].text;
+    EXPECT_EQ(boxes.boxes, success);
     for (const Access& a : wanted) {
         const struct stat st = StatOf(dir.file(a.file));
         EXPECT_EQ(std::make_tuple(st.st_mode & 07777, st.st_uid, st.st_gid),
@@ -267,8 +266,7 @@ TEST_F(CompactionRun, NoOtherProcessOpensTheFileOrItsCopyBeforeTheReplace) {
         }
     };
     run();
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].style, ui::vbInformation) << boxes.boxes[0].text;
+    EXPECT_EQ(boxes.boxes, success);
     ASSERT_TRUE(opened.has_value());
     EXPECT_EQ(*opened, (std::vector<std::int32_t>{3045, 3045}));
     EXPECT_NO_THROW(engine::MakeEngine()->OpenDatabase(dir.file("KDL.mdb"), true, false, ""))
@@ -333,8 +331,7 @@ TEST_F(CompactionRun, LeftoverCopiesOfEarlierRunsAreRemovedAndNothingElse) {
     ASSERT_EQ(user.openResult(), 0);
 
     run();
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].style, ui::vbInformation) << boxes.boxes[0].text;
+    EXPECT_EQ(boxes.boxes, success);
     for (const auto& name : leftovers) {
         EXPECT_FALSE(FileExists(dir.file(name))) << name;
     }
