@@ -66,7 +66,6 @@ TEST_F(CliTest, FailuresGoToStandardErrorWithNonZeroExit) {
     for (const Texts& usage :
          std::vector<Texts>{{},
                             {"frobnicate"},
-                            {"create"},
                             {"exec", Path("a.mdb")},
                             {"tables", Path("a.mdb"), "--bogus", "1"},
                             {"link", Path("a.mdb"), "L", "--source", "x"},
