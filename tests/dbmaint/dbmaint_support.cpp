@@ -74,13 +74,8 @@ ino_t InodeOf(const std::string& path) {
 }
 
 std::vector<std::string> DummyFiles(const std::string& dir) {
-    std::vector<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (entry.path().filename().string().ends_with("Dummy.mdb")) {
-            found.push_back(entry.path().filename().string());
-        }
-    }
-    std::sort(found.begin(), found.end());
+    std::vector<std::string> found = FolderContents(dir);
+    std::erase_if(found, [](const std::string& name) { return !name.ends_with("Dummy.mdb"); });
     return found;
 }
 

@@ -1,8 +1,5 @@
 #include "tests/engine/engine_test_util.h"
 
-#include <algorithm>
-#include <filesystem>
-
 namespace tarnu::engine::test {
 
 std::vector<std::string> Rows(Database& db, const std::string& select) {
@@ -27,15 +24,6 @@ std::vector<std::string> TableNames(dao::Database& db) {
     for (int i = 0; i < defs.Count(); ++i) {
         names.push_back(defs.Item(i).Name);
     }
-    return names;
-}
-
-std::vector<std::string> FolderContents(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
     return names;
 }
 

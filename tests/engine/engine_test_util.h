@@ -19,6 +19,7 @@ namespace tarnu::engine::test {
 using tarnu::test::ErrorOf;
 using tarnu::test::ErrorTextOf;
 using tarnu::test::FileExists;
+using tarnu::test::FolderContents;
 using tarnu::test::HoldingChild;
 using tarnu::test::ReadFile;
 using tarnu::test::WriteFile;
@@ -32,9 +33,6 @@ std::string CountOf(Database& db, const std::string& table);
 
 // The names of the table definitions in the collection's order.
 std::vector<std::string> TableNames(dao::Database& db);
-
-// Names of the files in a folder, sorted.
-std::vector<std::string> FolderContents(const std::string& dir);
 
 class EngineTest : public ::testing::Test {
   protected:

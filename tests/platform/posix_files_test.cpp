@@ -140,11 +140,6 @@ TEST(OpenRegular, OpensOnlyRegularFilesAndNeverWaits) {
     EXPECT_FALSE(OpenRegular(dir.file("folder"), O_RDONLY).ok());
     EXPECT_EQ(errno, EINVAL);
     EXPECT_FALSE(OpenRegular("/dev/zero", O_RDONLY).ok());
-
-    posix::UniqueFd created = OpenRegular(dir.file("new"), O_RDWR | O_CREAT | O_EXCL, 0600);
-    EXPECT_TRUE(created.ok());
-    EXPECT_TRUE(created.Close());
-    EXPECT_FALSE(created.ok());
 }
 
 TEST(RewriteTarget, FollowsChainsOfLinksToTheirEnd) {

@@ -4,9 +4,6 @@
 
 namespace tarnu::test {
 
-namespace {
-
-// The key as stored on disk now, read through a fresh instance.
 std::optional<posix::HiveKey> StoredKey(const TempRegistry& r, reg::HKEY hive,
                                         const std::string& keyPath) {
     posix::FileRegistry fresh(r.userFolder, r.machineFolder);
@@ -19,8 +16,6 @@ std::optional<posix::HiveKey> StoredKey(const TempRegistry& r, reg::HKEY hive,
     const posix::HiveKey* key = posix::FindKey(root, names);
     return key ? std::optional<posix::HiveKey>(*key) : std::nullopt;
 }
-
-}  // namespace
 
 std::optional<posix::HiveValue> StoredValue(const TempRegistry& r, reg::HKEY hive,
                                             const std::string& keyPath,

@@ -27,6 +27,8 @@ struct TempRegistry {
 std::optional<posix::HiveValue> StoredValue(const TempRegistry& r, reg::HKEY hive,
                                             const std::string& keyPath,
                                             const std::string& valueName);
+std::optional<posix::HiveKey> StoredKey(const TempRegistry& r, reg::HKEY hive,
+                                        const std::string& keyPath);
 bool StoredKeyExists(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath);
 std::string Bytes(std::initializer_list<int> bytes);
 

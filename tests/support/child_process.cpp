@@ -1,7 +1,6 @@
 #include "tests/support/child_process.h"
 
 #include <grp.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,23 +41,6 @@ int WaitChild(pid_t pid) {
         }
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int WaitChildFor(pid_t pid, int seconds) {
-    for (int waited = 0; waited < seconds * 100; ++waited) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        if (done < 0 && errno != EINTR) {
-            throw std::runtime_error("waitpid failed");
-        }
-        ::usleep(10000);
-    }
-    ::kill(pid, SIGKILL);
-    WaitChild(pid);
-    return -2;
 }
 
 std::optional<std::vector<std::int32_t>> RunInChild(

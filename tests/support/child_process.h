@@ -16,9 +16,6 @@ namespace tarnu::test {
 pid_t StartChild(const std::function<int()>& body, bool asNobody = false);
 // The child's exit status, or -1 when a signal ended it.
 int WaitChild(pid_t pid);
-// As WaitChild, but a child still running after `seconds` is killed and reported as -2: a
-// test of something that must not hang fails instead of hanging itself.
-int WaitChildFor(pid_t pid, int seconds);
 // Runs body in a child and hands back the numbers it returned; nullopt when the child failed.
 std::optional<std::vector<std::int32_t>> RunInChild(
     const std::function<std::vector<std::int32_t>()>& body, bool asNobody = false);

@@ -1,5 +1,6 @@
 #include "tests/support/temp_dir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -68,6 +69,15 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 bool FileExists(const std::string& path) {
     std::error_code ec;
     return fs::exists(path, ec);
+}
+
+std::vector<std::string> FolderContents(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 ScopedCurrentDir::ScopedCurrentDir(const std::string& dir) : old_(fs::current_path().string()) {

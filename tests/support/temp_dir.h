@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarnu::test {
 
@@ -23,6 +24,8 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// Names of the entries in a folder, sorted.
+std::vector<std::string> FolderContents(const std::string& dir);
 
 // Changes the process's current directory for the lifetime of the object.
 class ScopedCurrentDir {
