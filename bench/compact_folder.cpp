@@ -8,7 +8,7 @@
 #include <string>
 
 #include "dbmaint/compaction_run.h"
-#include "engine/engine.h"
+#include "platform/linux/engine/engine.h"
 #include "platform/linux/posix/posix_files.h"
 #include "ports/ui.h"
 

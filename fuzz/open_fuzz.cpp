@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/errors.h"
+#include "platform/linux/engine/engine.h"
+#include "platform/linux/engine/errors.h"
 #include "fuzz/fuzz_support.h"
 #include "ports/error.h"
 

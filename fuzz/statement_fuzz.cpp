@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/engine.h"
+#include "platform/linux/engine/engine.h"
 #include "fuzz/fuzz_support.h"
 #include "ports/error.h"
 

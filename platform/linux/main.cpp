@@ -12,7 +12,7 @@
 #include "app/command_line.h"
 #include "app/system_tool.h"
 #include "app/unattended.h"
-#include "engine/engine.h"
+#include "platform/linux/engine/engine.h"
 #include "platform/linux/posix/file_registry.h"
 #include "platform/linux/posix/ini_profile.h"
 #include "platform/linux/posix/posix_files.h"

@@ -4,7 +4,7 @@
 #include <QAbstractButton>
 
 #include "app/system_tool.h"
-#include "engine/engine.h"
+#include "platform/linux/engine/engine.h"
 #include "platform/linux/posix/file_registry.h"
 #include "platform/linux/posix/ini_profile.h"
 #include "platform/linux/posix/posix_files.h"

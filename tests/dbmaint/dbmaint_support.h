@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dbmaint/engine_holder.h"
-#include "engine/engine.h"
+#include "platform/linux/engine/engine.h"
 #include "platform/linux/posix/posix_files.h"
 #include "ports/error.h"
 #include "tests/support/holding_child.h"

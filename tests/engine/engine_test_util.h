@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/errors.h"
+#include "platform/linux/engine/engine.h"
+#include "platform/linux/engine/errors.h"
 #include "ports/error.h"
 #include "tests/support/child_process.h"
 #include "tests/support/error_of.h"

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "engine/connect.h"
-#include "engine/password.h"
+#include "platform/linux/engine/connect.h"
+#include "platform/linux/engine/password.h"
 
 namespace tarnu::engine {
 namespace {

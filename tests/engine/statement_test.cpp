@@ -1,4 +1,4 @@
-#include "engine/jet_functions.h"
+#include "platform/linux/engine/jet_functions.h"
 #include "tests/engine/engine_test_util.h"
 
 namespace tarnu::engine::test {

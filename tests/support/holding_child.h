@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/engine.h"
+#include "platform/linux/engine/engine.h"
 #include "tests/support/child_process.h"
 #include "tests/support/error_of.h"
 

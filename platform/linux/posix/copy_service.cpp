@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/linux/posix/safe_open.h"
+#include "ports/printable_name.h"
 
 namespace tarnu::posix {
 
@@ -99,43 +100,6 @@ std::string CollapseSeparators(const std::string& path) {
 
 std::string Join(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-// The length of the character at s[i]: a whole UTF-8 sequence when the bytes form one, else
-// the single byte. Overlong forms, surrogates and values beyond U+10FFFF are no characters.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    std::size_t length = 0;
-    char32_t cp = 0;
-    if (c < 0x80) {
-        return 1;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > s.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            return 0;
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-    if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
-        return 0;
-    }
-    return length;
 }
 
 std::size_t CharLength(std::string_view s, std::size_t i) {
@@ -994,32 +958,6 @@ void CopyRun::SyncAll() {
 }
 
 }  // namespace
-
-std::string PrintableName(std::string_view name) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (std::size_t i = 0; i < name.size();) {
-        const std::size_t length = Utf8Length(name, i);
-        const auto c = static_cast<unsigned char>(name[i]);
-        // C1 control characters are U+0080..U+009F, encoded C2 80..C2 9F.
-        const bool control =
-            c < 0x20 || c == 0x7F ||
-            (length == 2 && c == 0xC2 && static_cast<unsigned char>(name[i + 1]) < 0xA0);
-        if (length > 0 && !control) {
-            out.append(name.substr(i, length));
-            i += length;
-            continue;
-        }
-        for (std::size_t k = 0; k < std::max<std::size_t>(1, length); ++k) {
-            const auto b = static_cast<unsigned char>(name[i + k]);
-            out += "\\x";
-            out += kHex[b >> 4];
-            out += kHex[b & 0xF];
-        }
-        i += std::max<std::size_t>(1, length);
-    }
-    return out;
-}
 
 bool IsCopyTempName(std::string_view name) {
     if (name.size() != 1 + kTempDigits + kTempSuffix.size() || name.front() != '.' ||

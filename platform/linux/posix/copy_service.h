@@ -71,10 +71,6 @@ class CopyService {
     CopyResult Copy(const std::string& source, const std::string& target, CopyObserver& observer);
 };
 
-// name for a message or a label: valid UTF-8 stays as it is; control characters and bytes that
-// are not UTF-8 are written as \xNN, so that a hostile name cannot break or fake a message.
-std::string PrintableName(std::string_view name);
-
 // Whether name is one of the temporary files a copy writes (and removes again).
 bool IsCopyTempName(std::string_view name);
 

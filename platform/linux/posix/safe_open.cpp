@@ -31,17 +31,6 @@ std::string BaseNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void UniqueFd::Reset(int fd) {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    fd_ = fd;
-}
-
-bool UniqueFd::Close() {
-    return ::close(std::exchange(fd_, -1)) == 0;
-}
-
 UniqueFd OpenRegular(const std::string& path, int flags, mode_t mode) {
     UniqueFd fd(::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
     if (!fd.ok()) {
@@ -59,60 +48,12 @@ UniqueFd OpenRegular(const std::string& path, int flags, mode_t mode) {
     return fd;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = ENOSPC;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-int ReadWhole(int fd, std::size_t limit, std::string& out) {
-    out.clear();
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        return errno;
-    }
-    if (static_cast<std::uint64_t>(st.st_size) > limit) {
-        return EFBIG;
-    }
-    // One byte more than the limit tells a file that grew beyond it.
-    char chunk[65536];
-    while (out.size() <= limit) {
-        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit + 1 - out.size()));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return errno;
-        }
-        if (n == 0) {
-            return 0;
-        }
-        out.append(chunk, static_cast<std::size_t>(n));
-    }
-    return EFBIG;
-}
-
 int SyncRenamed(const std::string& folder, int fd) {
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.ok()) {
         return ::fsync(dir.get()) == 0 ? 0 : errno;
     }
     return ::syncfs(fd) == 0 ? 0 : errno;
-}
-
-bool MayFollowLink(const struct stat& link, const struct stat& folder) {
-    return link.st_uid == 0 || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid;
 }
 
 std::string RewriteTarget(const std::string& path, int& error) {

@@ -11,34 +11,18 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/linux/files/file_io.h"
+#include "platform/linux/files/path_walk.h"
+#include "platform/linux/files/unique_fd.h"
+
 namespace tarnu::posix {
 
-// A file descriptor closed when it goes out of scope.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset(std::exchange(other.fd_, -1));
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-    int Release() { return std::exchange(fd_, -1); }
-    void Reset(int fd = -1);
-    // Closes now and tells whether the close went well: it can report a failed write-back.
-    bool Close();
-
-  private:
-    int fd_ = -1;
-};
+// Being replaced by the path walk of platform/linux/files; what is left here goes with the
+// last layer that still opens by name.
+using files::MayFollowLink;
+using files::ReadWhole;
+using files::UniqueFd;
+using files::WriteAll;
 
 // Opens path as a regular file: the last part of the path is never followed if it is a link,
 // the open never waits (a FIFO or a device would block a plain open), and anything that turns
@@ -46,12 +30,6 @@ class UniqueFd {
 // O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC are added. On failure the result is not ok() and errno
 // tells why: ELOOP for a link, EINVAL for something that is not a regular file.
 UniqueFd OpenRegular(const std::string& path, int flags, mode_t mode = 0);
-
-// Whether a symbolic link may be followed when the tool rewrites the file at its name: only a
-// link that belongs to root, to the user the tool runs as, or to the owner of the folder the link
-// lies in. It is the kernel's rule for links in shared folders, and it keeps anybody else from
-// pointing a root run at a file of their choosing.
-bool MayFollowLink(const struct stat& link, const struct stat& folder);
 
 // The file that a name the tool rewrites really stands for: the name itself when it is not a
 // link (also when nothing is there yet), else the end of its chain of links, each link judged
@@ -64,14 +42,6 @@ std::string RewriteTarget(const std::string& path, int& error);
 std::string FolderOf(const std::string& path);
 // The last part of a path.
 std::string BaseNameOf(const std::string& path);
-
-// Writes all of bytes to fd, going on after short writes and interruptions. False with errno set
-// when a write fails; a write that takes nothing counts as a full disk (ENOSPC).
-bool WriteAll(int fd, std::string_view bytes);
-
-// The whole content of fd, a regular file, if it holds at most limit bytes. Returns 0, EFBIG
-// for a longer file (also one that grew while it was read), or the errno of a failed read.
-int ReadWhole(int fd, std::size_t limit, std::string& out);
 
 // Makes a name that was just renamed into folder durable. The folder's entries are flushed
 // where the folder can be read; a folder that may be written but not read is flushed with the

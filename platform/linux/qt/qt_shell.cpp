@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/linux/posix/posix_shell.h"
+#include "ports/printable_name.h"
 
 namespace tarnu::qt {
 
@@ -126,7 +127,7 @@ void ShowProgress(QProgressDialog& dialog, const posix::CopyProgress& progress) 
     const QString file = progress.currentFile.empty()
                              ? QString()
                              : QStringLiteral("„%1“\n").arg(QString::fromStdString(
-                                   posix::PrintableName(progress.currentFile)));
+                                   PrintableName(progress.currentFile)));
     dialog.setLabelText(file + Amount(progress.bytesDone) + " von " + Amount(progress.bytesTotal) +
                         " kopiert");
     // A file that grew after it was counted must not push the bar past its end.

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/value.h"
+#include "platform/linux/engine/value.h"
 #include "ports/error.h"
 
 namespace tarnu::engine {

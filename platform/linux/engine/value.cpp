@@ -1,4 +1,4 @@
-#include "engine/value.h"
+#include "platform/linux/engine/value.h"
 
 #include <cmath>
 #include <cstdio>

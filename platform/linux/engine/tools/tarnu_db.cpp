@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/names.h"
+#include "platform/linux/engine/engine.h"
+#include "platform/linux/engine/names.h"
 #include "ports/error.h"
 
 namespace {

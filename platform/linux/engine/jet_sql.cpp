@@ -1,10 +1,10 @@
-#include "engine/jet_sql.h"
+#include "platform/linux/engine/jet_sql.h"
 
 #include <charconv>
 #include <cstring>
 
-#include "engine/errors.h"
-#include "engine/names.h"
+#include "platform/linux/engine/errors.h"
+#include "platform/linux/engine/names.h"
 
 namespace tarnu::engine::jetsql {
 

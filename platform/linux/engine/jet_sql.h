@@ -21,7 +21,7 @@
 #include <variant>
 #include <vector>
 
-#include "engine/value.h"
+#include "platform/linux/engine/value.h"
 
 namespace tarnu::engine::jetsql {
 

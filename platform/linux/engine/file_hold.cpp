@@ -1,4 +1,4 @@
-#include "engine/file_hold.h"
+#include "platform/linux/engine/file_hold.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,8 +13,8 @@
 #include <mutex>
 #include <utility>
 
-#include "engine/errors.h"
-#include "engine/format.h"
+#include "platform/linux/engine/errors.h"
+#include "platform/linux/engine/format.h"
 
 namespace tarnu::engine {
 

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "engine/engine.h"
-#include "engine/errors.h"
+#include "platform/linux/engine/engine.h"
+#include "platform/linux/engine/errors.h"
 
 namespace tarnu::engine {
 

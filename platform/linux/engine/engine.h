@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/value.h"
+#include "platform/linux/engine/value.h"
 #include "ports/dbengine.h"
 
 namespace tarnu::engine {

@@ -1,4 +1,4 @@
-#include "engine/engine.h"
+#include "platform/linux/engine/engine.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,17 +11,17 @@
 #include <unordered_map>
 #include <variant>
 
-#include "engine/connect.h"
-#include "engine/errors.h"
-#include "engine/file_hold.h"
-#include "engine/format.h"
-#include "engine/jet_compile.h"
-#include "engine/jet_functions.h"
-#include "engine/jet_sql.h"
-#include "engine/names.h"
-#include "engine/password.h"
-#include "engine/sqlite.h"
-#include "engine/vfs.h"
+#include "platform/linux/engine/connect.h"
+#include "platform/linux/engine/errors.h"
+#include "platform/linux/engine/file_hold.h"
+#include "platform/linux/engine/format.h"
+#include "platform/linux/engine/jet_compile.h"
+#include "platform/linux/engine/jet_functions.h"
+#include "platform/linux/engine/jet_sql.h"
+#include "platform/linux/engine/names.h"
+#include "platform/linux/engine/password.h"
+#include "platform/linux/engine/sqlite.h"
+#include "platform/linux/engine/vfs.h"
 
 namespace tarnu::engine {
 

@@ -1,4 +1,4 @@
-#include "engine/vfs.h"
+#include "platform/linux/engine/vfs.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>

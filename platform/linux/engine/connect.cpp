@@ -1,4 +1,4 @@
-#include "engine/connect.h"
+#include "platform/linux/engine/connect.h"
 
 namespace tarnu::engine {
 

@@ -1,11 +1,11 @@
-#include "engine/jet_functions.h"
+#include "platform/linux/engine/jet_functions.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
-#include "engine/sqlite.h"
+#include "platform/linux/engine/errors.h"
+#include "platform/linux/engine/sqlite.h"
 
 namespace tarnu::engine {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/jet_sql.h"
-#include "engine/value.h"
+#include "platform/linux/engine/jet_sql.h"
+#include "platform/linux/engine/value.h"
 
 namespace tarnu::engine::jetsql {
 

@@ -1,4 +1,4 @@
-#include "engine/password.h"
+#include "platform/linux/engine/password.h"
 
 #include <charconv>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "engine/errors.h"
+#include "platform/linux/engine/errors.h"
 
 namespace tarnu::engine {
 

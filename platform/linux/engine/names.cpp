@@ -1,4 +1,4 @@
-#include "engine/names.h"
+#include "platform/linux/engine/names.h"
 
 namespace tarnu::engine {
 

@@ -1,9 +1,9 @@
-#include "engine/sqlite.h"
+#include "platform/linux/engine/sqlite.h"
 
 #include <cstdlib>
 
-#include "engine/errors.h"
-#include "engine/vfs.h"
+#include "platform/linux/engine/errors.h"
+#include "platform/linux/engine/vfs.h"
 
 namespace tarnu::engine {
 

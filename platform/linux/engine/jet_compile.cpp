@@ -1,9 +1,9 @@
-#include "engine/jet_compile.h"
+#include "platform/linux/engine/jet_compile.h"
 
 #include <algorithm>
 
-#include "engine/errors.h"
-#include "engine/names.h"
+#include "platform/linux/engine/errors.h"
+#include "platform/linux/engine/names.h"
 
 namespace tarnu::engine::jetsql {
 

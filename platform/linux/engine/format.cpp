@@ -1,10 +1,10 @@
-#include "engine/format.h"
+#include "platform/linux/engine/format.h"
 
 #include <cstring>
 #include <string>
 
-#include "engine/names.h"
-#include "engine/sqlite.h"
+#include "platform/linux/engine/names.h"
+#include "platform/linux/engine/sqlite.h"
 
 namespace tarnu::engine {
 
