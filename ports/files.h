@@ -75,6 +75,17 @@ class FileServices {
 // The separator the platform puts between the parts of a path.
 char PathSeparator();
 
+// How long a run of the tool waits for another run that works in the same folder (a compaction
+// in the program folder, an update of its target folder) before it gives up.
+constexpr int kFolderLockWaitMs = 10000;
+// The German message for a folder in which another run of the tool is working.
+std::string FolderBusyText(const std::string& folder);
+
+// The name under which a replace keeps the old file beside it while the new one takes its
+// place, where the platform's replace needs one. Such a file may be all that is left of a
+// database after a replace that failed half-way, so nothing removes it without care.
+std::string ReplaceBackupName(const std::string& path);
+
 // The folder a workstation's program files are copied to unless the settings file names another:
 // where Tarnu is installed on this platform. No trailing separator.
 std::string DefaultTargetFolder();
