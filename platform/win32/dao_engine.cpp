@@ -269,23 +269,44 @@ class DaoEngine : public dao::DBEngine {
 }  // namespace
 
 void* CreateDaoDispatch(const std::vector<std::wstring>& progIds) {
+    std::string tried;
+    std::string damaged;
     for (const std::wstring& progId : progIds) {
+        const std::string name = Utf8FromWide(progId);
+        tried += (tried.empty() ? "" : ", ") + name;
         CLSID clsid{};
-        if (FAILED(::CLSIDFromProgID(progId.c_str(), &clsid))) {
-            continue;
-        }
         IDispatch* engine = nullptr;
-        if (SUCCEEDED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                         IID_IDispatch, reinterpret_cast<void**>(&engine))) &&
-            engine) {
+        HRESULT hr = ::CLSIDFromProgID(progId.c_str(), &clsid);
+        if (SUCCEEDED(hr)) {
+            hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                    IID_IDispatch, reinterpret_cast<void**>(&engine));
+        }
+        if (SUCCEEDED(hr) && engine) {
             return engine;
         }
+        // An engine that is simply not there lets the next one be tried. Any other failure means
+        // one is there and broken: the next may still work, but if none does, installing
+        // Access is not the cure, and what Windows said is the one clue to what is.
+        if (hr != REGDB_E_CLASSNOTREG && hr != CO_E_CLASSSTRING) {
+            char code[16];
+            wsprintfA(code, "0x%08lX", static_cast<unsigned long>(SUCCEEDED(hr) ? E_POINTER : hr));
+            damaged += (damaged.empty() ? "" : "; ") + name + ": Fehler " + code;
+        }
+    }
+    if (!damaged.empty()) {
+        throw Error(NoDaoError,
+                    "Die Datenbankschnittstelle DAO ist auf diesem Rechner eingetragen, lässt "
+                    "sich aber nicht starten (" +
+                        damaged +
+                        "). Bitte reparieren Sie die Installation von Microsoft Access 2003 oder "
+                        "der Access-Runtime. Es wurde keine Datei verändert.");
     }
     throw Error(NoDaoError,
-                "Die Datenbankschnittstelle DAO ist auf diesem Rechner nicht installiert (weder "
-                "DAO 3.6 noch die Datenbankmodule neuerer Access-Versionen). Bitte installieren "
-                "Sie Microsoft Access 2003 oder die Access-Runtime. Es wurde keine Datei "
-                "verändert.");
+                "Die Datenbankschnittstelle DAO ist auf diesem Rechner nicht "
+                "installiert (gesucht: " +
+                    tried +
+                    "). Bitte installieren Sie Microsoft Access 2003 oder die "
+                    "Access-Runtime. Es wurde keine Datei verändert.");
 }
 
 std::unique_ptr<dao::DBEngine> DaoEngineOver(void* dispatch) {

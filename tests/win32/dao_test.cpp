@@ -146,6 +146,10 @@ class Factory : public IClassFactory {
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** out) override {
+        if (FAILED(failWith)) {
+            *out = nullptr;
+            return failWith;
+        }
         ++created;
         auto* engine = static_cast<IDispatch*>(dao_.Engine());
         const HRESULT hr = engine->QueryInterface(riid, out);
@@ -154,12 +158,13 @@ class Factory : public IClassFactory {
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
     int created = 0;
+    HRESULT failWith = S_OK;  // what a damaged engine answers
 
   private:
     FakeDao& dao_;
 };
 
-TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissing) {
+TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissingOrBroken) {
     ComScope com;
     // {5E6B2D1C-8F7A-4C1B-9A3E-7D2F4B6C8A10}
     const CLSID clsid = {
@@ -183,25 +188,31 @@ TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissing) {
         ::CoRegisterClassObject(clsid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
         S_OK);
 
-    CLSID found{};
-    ASSERT_EQ(::CLSIDFromProgID(L"Tarnu.TestEngine.120", &found), S_OK);
-    ASSERT_TRUE(IsEqualCLSID(found, clsid));
     // The first name is not registered: the second is taken.
-    void* engine = win32::CreateDaoDispatch({L"Tarnu.TestEngine.36", L"Tarnu.TestEngine.120"});
+    const std::vector<std::wstring> names = {L"Tarnu.TestEngine.36", L"Tarnu.TestEngine.120"};
+    void* engine = win32::CreateDaoDispatch(names);
     ASSERT_NE(engine, nullptr);
     EXPECT_EQ(factory.created, 1);
     fake.databases["x.mdb"] = {};
     win32::DaoEngineOver(engine)->OpenDatabase("x.mdb");
     EXPECT_EQ(fake.CallsOf("OpenDatabase").size(), 1u);
+    // Registered but failing, as a damaged DAO whose DLL is gone: not reported as missing.
+    factory.failWith = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    const std::string broken = ErrorTextOf([&] { win32::CreateDaoDispatch(names); });
 
     ::CoRevokeClassObject(cookie);
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, (progId + "\\CLSID").c_str());
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, progId.c_str());
 
     const std::string none = ErrorTextOf([] { win32::CreateDaoDispatch(); });
-    EXPECT_EQ(none.rfind(std::to_string(win32::NoDaoError) + ": ", 0), 0u) << none;
-    EXPECT_NE(none.find("DAO"), std::string::npos) << none;
-    EXPECT_NE(none.find("Access"), std::string::npos) << none;
+    for (const std::string& text : {broken, none}) {
+        EXPECT_EQ(text.rfind(std::to_string(win32::NoDaoError) + ": ", 0), 0u) << text;
+    }
+    EXPECT_NE(broken.find("(Tarnu.TestEngine.120: Fehler 0x8007007E)"), std::string::npos)
+        << broken;
+    EXPECT_NE(none.find("nicht installiert (gesucht: DAO.DBEngine.36, DAO.DBEngine.120)"),
+              std::string::npos)
+        << none;
 }
 
 }  // namespace

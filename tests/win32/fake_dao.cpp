@@ -1,5 +1,7 @@
 #include "tests/win32/fake_dao.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 
 #include "platform/win32/text.h"
@@ -28,8 +30,10 @@ HRESULT STDMETHODCALLTYPE FillDescription(EXCEPINFO* info) {
 class Object : public IDispatch {
   public:
     Object(FakeDao& dao, std::string kind, std::string db = "", std::size_t table = 0)
-        : dao_(dao), kind_(std::move(kind)), db_(std::move(db)), table_(table) {}
-    virtual ~Object() = default;
+        : dao_(dao), kind_(std::move(kind)), db_(std::move(db)), table_(table) {
+        ++dao_.live;
+    }
+    virtual ~Object() { --dao_.live; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (riid == IID_IUnknown || riid == IID_IDispatch) {
@@ -112,10 +116,10 @@ class Object : public IDispatch {
         return DISP_E_EXCEPTION;
     }
 
+    // Hands a new object's one reference to the caller.
     HRESULT ReturnObject(Object* object, VARIANT* result) {
         result->vt = VT_DISPATCH;
         result->pdispVal = object;
-        object->AddRef();
         return S_OK;
     }
 
@@ -215,6 +219,10 @@ FakeArg Str(const std::string& text) {
 
 FakeArg Missing() {
     return {VT_ERROR, "", static_cast<long>(DISP_E_PARAMNOTFOUND)};
+}
+
+FakeDao::~FakeDao() {
+    EXPECT_EQ(live, 0) << "objects of the fake DAO handed out and never released";
 }
 
 void* FakeDao::Engine() {

@@ -43,6 +43,10 @@ struct FakeTable {
 };
 
 struct FakeDao {
+    // Every object handed out must have been released by then: a database DAO keeps open holds
+    // its file, and the replace after a compaction fails on Windows.
+    ~FakeDao();
+    int live = 0;  // objects not yet released
     std::map<std::string, std::vector<FakeTable>> databases;
     std::vector<FakeCall> calls;
     // When set, consulted before every call: a non-empty error makes the call fail with it.
