@@ -16,6 +16,8 @@ namespace tarnu::win32 {
 namespace {
 
 constexpr std::int32_t kMemberNotFound = 438;
+// The table in which Jet lists what a compaction left out.
+constexpr const char* kCompactErrorTable = "MSysCompactError";
 
 // One argument as it is passed to IDispatch::Invoke.
 class Arg {
@@ -28,6 +30,12 @@ class Arg {
         if (!a.v_.bstrVal) {
             throw Error(err::OutOfMemory);
         }
+        return a;
+    }
+    static Arg Bool(bool value) {
+        Arg a;
+        a.v_.vt = VT_BOOL;
+        a.v_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
         return a;
     }
     static Arg Long(std::int32_t value) {
@@ -260,6 +268,28 @@ class DaoEngine : public dao::DBEngine {
     }
     std::unique_ptr<dao::Reservation> Reserve(const std::string&) override {
         return std::make_unique<NoReservation>();
+    }
+    // Jet does not list its system tables apart: the walk reads every definition's name. The
+    // database is released before this returns, or the replace that follows would fail.
+    std::optional<std::int32_t> CompactErrors(const std::string& path,
+                                              const std::optional<std::string>& password) override {
+        Arg n = Arg::Text(path);
+        Arg exclusive = Arg::Omitted();
+        Arg readOnly = Arg::Bool(true);
+        Arg connect = password ? Arg::Text(*password) : Arg::Omitted();
+        Dispatch db = engine_.Object(L"OpenDatabase", DISPATCH_METHOD,
+                                     Args({&n, &exclusive, &readOnly, &connect}));
+        Dispatch defs = db.Object(L"TableDefs", DISPATCH_PROPERTYGET);
+        const std::int32_t count = defs.Long(L"Count");
+        for (std::int32_t i = 0; i < count; ++i) {
+            Arg index = Arg::Long(i);
+            Dispatch def =
+                defs.Object(L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET, Args({&index}));
+            if (::lstrcmpiA(def.Text(L"Name").c_str(), kCompactErrorTable) == 0) {
+                return def.Long(L"RecordCount");
+            }
+        }
+        return std::nullopt;
     }
 
   private:

@@ -85,6 +85,8 @@ class Object : public IDispatch {
                 a.text = Utf8FromWide(std::wstring(v.bstrVal, ::SysStringLen(v.bstrVal)));
             } else if (v.vt == VT_I4) {
                 a.number = v.lVal;
+            } else if (v.vt == VT_BOOL) {
+                a.number = v.boolVal;
             } else if (v.vt == VT_ERROR) {
                 a.number = v.scode;
             }
@@ -133,7 +135,7 @@ class Object : public IDispatch {
         if (kind_ == "defs") {
             return {"Count", "Item", "Delete"};
         }
-        return {"Name", "Attributes"};
+        return {"Name", "Attributes", "RecordCount"};
     }
 
     std::string Name() const { return kind_ == "engine" ? kind_ : kind_ + ":" + db_; }
@@ -159,6 +161,10 @@ class Object : public IDispatch {
             }
             std::ofstream out(call.args.at(1).text, std::ios::binary);
             out << in.rdbuf() << "compacted";
+            auto& copy = dao_.databases[call.args.at(1).text];
+            if (auto it = dao_.leftOut.find(call.args.at(0).text); it != dao_.leftOut.end()) {
+                copy.push_back({"MSysCompactError", static_cast<long>(0x80000002), it->second});
+            }
             return S_OK;
         }
         if (call.member == "TableDefs") {
@@ -199,7 +205,7 @@ class Object : public IDispatch {
             result->bstrVal = ::SysAllocString(WideFromUtf8(table.name).c_str());
         } else {
             result->vt = VT_I4;
-            result->lVal = table.attributes;
+            result->lVal = call.member == "Attributes" ? table.attributes : table.records;
         }
         return S_OK;
     }
