@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/win32/text.h"
 #include "platform/win32/win32_files.h"
@@ -144,23 +145,46 @@ TEST(WineFiles, QueryDeleteRenameAndReplaceOnRealFiles) {
     // A wildcard would let the query find another file than the one named.
     EXPECT_THROW(files.Dir(dir.file("K?L.mdb")), Error);
 
+    const std::string db = dir.file("KDL.mdb"), backup = ReplaceBackupName(db);
     files.SyncFile(dir.file("neu.mdb"));
-    files.ReplaceFile(dir.file("neu.mdb"), dir.file("KDL.mdb"));
-    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "neu");
+    files.ReplaceFile(dir.file("neu.mdb"), db);
+    EXPECT_EQ(ReadFile(db), "neu");
     EXPECT_FALSE(FileExists(dir.file("neu.mdb")));
+    EXPECT_FALSE(FileExists(backup)) << "the old file's backup goes once the new one is in place";
 
-    // A read-only file is neither replaced nor deleted; both files stay.
+    // Refused, with both files as they were: a read-only database, one held open without delete
+    // sharing as Jet holds it, and a backup an earlier replace left, maybe all of a database.
     WriteFile(dir.file("copy.mdb"), "copy");
-    ASSERT_TRUE(::SetFileAttributesA(dir.file("KDL.mdb").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(ErrorOf([&] { files.ReplaceFile(dir.file("copy.mdb"), dir.file("KDL.mdb")); }),
-              err::PathFileAccessError);
-    EXPECT_NE(ErrorOf([&] { files.Kill(dir.file("KDL.mdb")); }), 0);
-    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "neu");
-    EXPECT_EQ(ReadFile(dir.file("copy.mdb")), "copy");
-    ::SetFileAttributesA(dir.file("KDL.mdb").c_str(), FILE_ATTRIBUTE_NORMAL);
+    const auto readOnly = [&](DWORD attributes) { ::SetFileAttributesA(db.c_str(), attributes); };
+    struct Case {
+        std::function<HANDLE()> before;
+        std::int32_t error;
+        std::string backupAfter;  // "" for none
+    };
+    for (const Case& c : std::vector<Case>{
+             {[&] { return readOnly(FILE_ATTRIBUTE_READONLY), INVALID_HANDLE_VALUE; },
+              err::PathFileAccessError, ""},
+             {[&] {
+                  return ::CreateFileA(db.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       0, nullptr);
+              },
+              err::PermissionDenied, ""},
+             {[&] { return WriteFile(backup, "alt"), INVALID_HANDLE_VALUE; },
+              err::FileAlreadyExists, "alt"},
+         }) {
+        HANDLE held = c.before();
+        EXPECT_EQ(ErrorOf([&] { files.ReplaceFile(dir.file("copy.mdb"), db); }), c.error);
+        ::CloseHandle(held);
+        readOnly(FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(ReadFile(db), "neu");
+        EXPECT_EQ(ReadFile(dir.file("copy.mdb")), "copy");
+        EXPECT_EQ(FileExists(backup) ? ReadFile(backup) : "", c.backupAfter);
+    }
+    ::DeleteFileA(backup.c_str());
 
     // The fallback for file systems that cannot replace.
-    win32::MoveIntoPlace(dir.file("copy.mdb"), dir.file("KDL.mdb"));
+    win32::MoveIntoPlace(dir.file("copy.mdb"), db);
     EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "copy");
 
     // Renaming never replaces; deleting a missing file is an error.
