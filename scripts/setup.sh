@@ -12,7 +12,7 @@ packages=(
   xvfb xauth
   desktop-file-utils systemd
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
-  wine wine64 wine32:i386
+  wine wine64 wine32:i386 fonts-wine
   qemu-user-static binfmt-support
   zip unzip
 )
