@@ -59,11 +59,16 @@ TEST(WineRegistry, ModuleStoresEachTypeInWinesRegistry) {
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Modul_reg::CreateRegKey(registry, kUser, scratch.path() + "\\neu"), 1);
     EXPECT_EQ(Modul_reg::CreateRegKey(registry, kUser, scratch.path() + "\\NEU"), 2);
-    // A name the code page cannot carry is refused, not written with "?" in it.
-    EXPECT_EQ(Modul_reg::SetRegValue(registry, kUser, scratch.path(), "\xCE\xA9", Variant::I2(1),
-                                     VbTrue, VbTrue),
-              0);
-    EXPECT_FALSE(ReadValue(kUser, scratch.path(), "?"));
+    // A name the code page cannot carry is refused, not written as its look-alike or as "?".
+    reg::HKEY key = 0;
+    ASSERT_EQ(registry.RegOpenKeyExA(kUser, scratch.path(), 0, KEY_ALL_ACCESS, &key), 0);
+    const std::uint8_t one[4] = {1};
+    EXPECT_EQ(registry.RegSetValueExA(key, "\xCE\xA9", 0, REG_DWORD, one, 4),
+              ERROR_NO_UNICODE_TRANSLATION);
+    registry.RegCloseKey(key);
+    for (const char* lookAlike : {"O", "?"}) {
+        EXPECT_FALSE(ReadValue(kUser, scratch.path(), lookAlike)) << lookAlike;
+    }
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
