@@ -1,6 +1,9 @@
 # Shared by the MinGW-w64 toolchain files, which set TARNU_MINGW_TRIPLE first.
-set(CMAKE_C_COMPILER ${TARNU_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TARNU_MINGW_TRIPLE}-g++-posix)
+# The compilers with Windows' own thread model: the posix-thread ones link winpthread, which
+# imports GetTickCount64, and Windows XP, the oldest the program must start on, lacks it. The
+# program runs on one thread and needs no std::thread or std::mutex.
+set(CMAKE_C_COMPILER ${TARNU_MINGW_TRIPLE}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${TARNU_MINGW_TRIPLE}-g++-win32)
 set(CMAKE_RC_COMPILER ${TARNU_MINGW_TRIPLE}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TARNU_MINGW_TRIPLE})

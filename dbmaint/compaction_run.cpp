@@ -6,6 +6,7 @@
 
 #include "dbmaint/cleanup.h"
 #include "ports/error.h"
+#include "ports/printable_name.h"
 
 namespace tarnu::dbmaint {
 
@@ -38,6 +39,16 @@ bool IsCopyName(const std::string& name) {
         }
     }
     return true;
+}
+
+std::string LeftOutText(const std::string& file, const std::string& copy, std::int32_t entries) {
+    return "Die Datenbank-Engine hat beim Komprimieren von „" + PrintableName(file) +
+           "“ Datensätze oder Objekte nicht in die Kopie übernehmen können; die Datenbank ist "
+           "beschädigt. Die Tabelle MSysCompactError der Kopie „" +
+           PrintableName(copy) + "“ führt " + std::to_string(entries) +
+           " Einträge auf. Die Datenbank wird nicht durch die Kopie ersetzt, die Kopie bleibt zur "
+           "Prüfung daneben liegen. Bitte die Datenbank in Access reparieren, bevor sie wieder "
+           "komprimiert wird.";
 }
 
 }  // namespace
@@ -102,6 +113,11 @@ void CompactionRun::CompactOne(const std::string& name, const std::string& passw
         // the safe replace below from doubling the run.
         auto writing = files_.WriteBehind(temporary);
         engine_.Get().CompactDatabase(target, temporary, std::nullopt, std::nullopt, pwd);
+    }
+    // A copy the engine had to leave records or objects out of must not replace the original,
+    // which still holds them: both stay for whoever repairs the database.
+    if (const auto leftOut = engine_.Get().CompactErrors(temporary, pwd)) {
+        throw Error(CompactionLeftOutError, LeftOutText(target, temporary, *leftOut));
     }
 
     // The copy takes the old file's place in one step once it is safely on disk, so that the

@@ -13,6 +13,9 @@ namespace tarnu::dbmaint {
 inline constexpr const char* CompactionSuccessText =
     "Die Programmdateien wurden erfolgreich komprimiert!";
 inline constexpr const char* CompactionTitle = "Tarnu";
+// Ends a run whose engine left records or objects out of a copy: Jet's number for a damaged
+// database.
+inline constexpr std::int32_t CompactionLeftOutError = 3049;
 
 // "ddmmyyyyhhnnss": the time stamp that makes each temporary file's name.
 std::string TimeStamp(const LocalDateTime& t);

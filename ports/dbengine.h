@@ -79,6 +79,14 @@ class DBEngine {
     // does nothing and StillInPlace always answers true: there Jet's own sharing rules keep
     // others out of a file being compacted, and the replace refuses a file that is open.
     virtual std::unique_ptr<Reservation> Reserve(const std::string& path) = 0;
+
+    // Not part of DAO. Jet repairs as it compacts: records and objects it cannot carry over are
+    // left out of the copy and listed in a table MSysCompactError that it creates there. The
+    // number of entries of that table in the copy at path (opened read-only, with password as
+    // for CompactDatabase), or nullopt when the copy has none. An engine that never leaves
+    // anything out answers nullopt.
+    virtual std::optional<std::int32_t> CompactErrors(
+        const std::string& path, const std::optional<std::string>& password) = 0;
 };
 
 }  // namespace tarnu::dao

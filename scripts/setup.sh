@@ -11,8 +11,8 @@ packages=(
   clang libclang-rt-dev
   xvfb xauth
   desktop-file-utils systemd
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine64 wine32:i386
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
+  wine wine64 wine32:i386 fonts-wine
   qemu-user-static binfmt-support
   zip unzip
 )

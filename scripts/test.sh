@@ -44,6 +44,8 @@ WARN
     cmake --preset win64 >/dev/null
     cmake --build build-win64 -j "$jobs"
     stage_end "Windows build (64-bit)"
+    # The check of what the 32-bit programs import needs no Wine.
+    ctest --test-dir build-win32 --output-on-failure -R '^win32_programs_check$'
   fi
   stage "Windows tests under Wine ($windows)"
   ctest --test-dir "$windows" --output-on-failure -j "$jobs"

@@ -16,6 +16,8 @@ namespace tarnu::win32 {
 namespace {
 
 constexpr std::int32_t kMemberNotFound = 438;
+// The table in which Jet lists what a compaction left out.
+constexpr const char* kCompactErrorTable = "MSysCompactError";
 
 // One argument as it is passed to IDispatch::Invoke.
 class Arg {
@@ -28,6 +30,12 @@ class Arg {
         if (!a.v_.bstrVal) {
             throw Error(err::OutOfMemory);
         }
+        return a;
+    }
+    static Arg Bool(bool value) {
+        Arg a;
+        a.v_.vt = VT_BOOL;
+        a.v_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
         return a;
     }
     static Arg Long(std::int32_t value) {
@@ -261,6 +269,28 @@ class DaoEngine : public dao::DBEngine {
     std::unique_ptr<dao::Reservation> Reserve(const std::string&) override {
         return std::make_unique<NoReservation>();
     }
+    // Jet does not list its system tables apart: the walk reads every definition's name. The
+    // database is released before this returns, or the replace that follows would fail.
+    std::optional<std::int32_t> CompactErrors(const std::string& path,
+                                              const std::optional<std::string>& password) override {
+        Arg n = Arg::Text(path);
+        Arg exclusive = Arg::Omitted();
+        Arg readOnly = Arg::Bool(true);
+        Arg connect = password ? Arg::Text(*password) : Arg::Omitted();
+        Dispatch db = engine_.Object(L"OpenDatabase", DISPATCH_METHOD,
+                                     Args({&n, &exclusive, &readOnly, &connect}));
+        Dispatch defs = db.Object(L"TableDefs", DISPATCH_PROPERTYGET);
+        const std::int32_t count = defs.Long(L"Count");
+        for (std::int32_t i = 0; i < count; ++i) {
+            Arg index = Arg::Long(i);
+            Dispatch def =
+                defs.Object(L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET, Args({&index}));
+            if (::lstrcmpiA(def.Text(L"Name").c_str(), kCompactErrorTable) == 0) {
+                return def.Long(L"RecordCount");
+            }
+        }
+        return std::nullopt;
+    }
 
   private:
     Dispatch engine_;
@@ -269,23 +299,44 @@ class DaoEngine : public dao::DBEngine {
 }  // namespace
 
 void* CreateDaoDispatch(const std::vector<std::wstring>& progIds) {
+    std::string tried;
+    std::string damaged;
     for (const std::wstring& progId : progIds) {
+        const std::string name = Utf8FromWide(progId);
+        tried += (tried.empty() ? "" : ", ") + name;
         CLSID clsid{};
-        if (FAILED(::CLSIDFromProgID(progId.c_str(), &clsid))) {
-            continue;
-        }
         IDispatch* engine = nullptr;
-        if (SUCCEEDED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                         IID_IDispatch, reinterpret_cast<void**>(&engine))) &&
-            engine) {
+        HRESULT hr = ::CLSIDFromProgID(progId.c_str(), &clsid);
+        if (SUCCEEDED(hr)) {
+            hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                    IID_IDispatch, reinterpret_cast<void**>(&engine));
+        }
+        if (SUCCEEDED(hr) && engine) {
             return engine;
         }
+        // An engine that is simply not there lets the next one be tried. Any other failure means
+        // one is there and broken: the next may still work, but if none does, installing
+        // Access is not the cure, and what Windows said is the one clue to what is.
+        if (hr != REGDB_E_CLASSNOTREG && hr != CO_E_CLASSSTRING) {
+            char code[16];
+            wsprintfA(code, "0x%08lX", static_cast<unsigned long>(SUCCEEDED(hr) ? E_POINTER : hr));
+            damaged += (damaged.empty() ? "" : "; ") + name + ": Fehler " + code;
+        }
+    }
+    if (!damaged.empty()) {
+        throw Error(NoDaoError,
+                    "Die Datenbankschnittstelle DAO ist auf diesem Rechner eingetragen, lässt "
+                    "sich aber nicht starten (" +
+                        damaged +
+                        "). Bitte reparieren Sie die Installation von Microsoft Access 2003 oder "
+                        "der Access-Runtime. Es wurde keine Datei verändert.");
     }
     throw Error(NoDaoError,
-                "Die Datenbankschnittstelle DAO ist auf diesem Rechner nicht installiert (weder "
-                "DAO 3.6 noch die Datenbankmodule neuerer Access-Versionen). Bitte installieren "
-                "Sie Microsoft Access 2003 oder die Access-Runtime. Es wurde keine Datei "
-                "verändert.");
+                "Die Datenbankschnittstelle DAO ist auf diesem Rechner nicht "
+                "installiert (gesucht: " +
+                    tried +
+                    "). Bitte installieren Sie Microsoft Access 2003 oder die "
+                    "Access-Runtime. Es wurde keine Datei verändert.");
 }
 
 std::unique_ptr<dao::DBEngine> DaoEngineOver(void* dispatch) {

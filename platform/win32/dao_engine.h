@@ -22,8 +22,10 @@ constexpr std::int32_t NoDaoError = 429;
 inline const std::vector<std::wstring> DaoProgIds = {L"DAO.DBEngine.36", L"DAO.DBEngine.120"};
 
 // Creates the engine's automation object (an IDispatch* with one reference for the caller)
-// from the first of progIds that COM can create. Raises NoDaoError with a German text that says
-// what to install when none can be created. COM must be initialised on the calling thread.
+// from the first of progIds that COM can create. When none can be, raises NoDaoError with a
+// German text: what to install when none is registered (naming the class names tried), else
+// each registered one that failed with its HRESULT. COM must be initialised on the calling
+// thread.
 void* CreateDaoDispatch(const std::vector<std::wstring>& progIds = DaoProgIds);
 
 // The engine over an automation object; takes over the caller's reference.

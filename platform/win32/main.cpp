@@ -43,9 +43,9 @@ int RunWindows() {
         return tool.Run();
     } catch (...) {
         // Nothing of the program caught it, not even the handlers of its windows.
-        ::MessageBoxA(nullptr,
-                      win32::AnsiForDisplay(app::UncaughtErrorText(CurrentError())).c_str(),
-                      app::ApplicationTitle, MB_OK | MB_ICONHAND | MB_TASKMODAL);
+        ::MessageBoxW(nullptr, win32::WideFromUtf8(app::UncaughtErrorText(CurrentError())).c_str(),
+                      win32::WideFromUtf8(app::ApplicationTitle).c_str(),
+                      MB_OK | MB_ICONHAND | MB_TASKMODAL);
         return 1;
     }
 }
@@ -85,8 +85,9 @@ int RunAction(app::Action action) {
     }
     std::ostringstream text;
     const int code = win32::RunWithoutWindows(action, false, text, text);
-    ::MessageBoxA(
-        nullptr, win32::AnsiForDisplay(text.str()).c_str(), app::ApplicationTitle,
+    ::MessageBoxW(
+        nullptr, win32::WideFromUtf8(text.str()).c_str(),
+        win32::WideFromUtf8(app::ApplicationTitle).c_str(),
         MB_OK | MB_TASKMODAL | (code == app::ExitSuccess ? MB_ICONINFORMATION : MB_ICONHAND));
     return code;
 }

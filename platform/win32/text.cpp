@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "ports/error.h"
+#include "ports/printable_name.h"
 
 namespace tarnu::win32 {
 
@@ -32,37 +33,49 @@ bool Widen(std::string_view utf8, std::wstring& wide, bool lenient) {
     return true;
 }
 
-// UTF-16 in the ANSI code page; false when a character had to be replaced or approximated.
-bool Narrow(std::wstring_view wide, std::string& ansi, bool lenient) {
+// WC_ERR_INVALID_CHARS, which the headers give only to programs for Vista and later: only a
+// UTF-8 code page needs it, and no Windows before 10 has one as its ANSI code page.
+constexpr DWORD kErrInvalidChars = 0x80;
+
+// UTF-16 in the code page; false when a character had to be replaced or approximated. Unless
+// lenient, a code page is told not to approximate and to report a default character put in. UTF-8
+// has bytes for every character and refuses both requests, which would fail every conversion;
+// it is told instead to refuse a lone surrogate rather than write U+FFFD for it unnoticed.
+bool Narrow(std::wstring_view wide, std::string& ansi, unsigned codePage, bool lenient) {
     ansi.clear();
     if (wide.empty()) {
         return true;
     }
-    const DWORD flags = lenient ? 0 : WC_NO_BEST_FIT_CHARS;
+    const bool utf8 = codePage == CP_UTF8;
+    const DWORD flags = lenient ? 0 : utf8 ? kErrInvalidChars : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
-    BOOL* used = lenient ? nullptr : &usedDefault;
-    const int n = ::WideCharToMultiByte(CP_ACP, flags, wide.data(), Length(wide.size()), nullptr, 0,
-                                        nullptr, used);
+    BOOL* used = lenient || utf8 ? nullptr : &usedDefault;
+    const int n = ::WideCharToMultiByte(codePage, flags, wide.data(), Length(wide.size()), nullptr,
+                                        0, nullptr, used);
     if (n <= 0) {
         return false;
     }
     ansi.resize(static_cast<std::size_t>(n));
-    ::WideCharToMultiByte(CP_ACP, flags, wide.data(), Length(wide.size()), ansi.data(), n, nullptr,
-                          used);
+    ::WideCharToMultiByte(codePage, flags, wide.data(), Length(wide.size()), ansi.data(), n,
+                          nullptr, used);
     return !usedDefault;
 }
 
 }  // namespace
 
-bool TryAnsiFromUtf8(std::string_view utf8, std::string& ansi) {
-    std::wstring wide;
-    return Widen(utf8, wide, false) && Narrow(wide, ansi, false);
+unsigned AnsiCodePage() {
+    return ::GetACP();
 }
 
-std::string AnsiFromUtf8(std::string_view utf8) {
+bool TryAnsiFromUtf8(std::string_view utf8, std::string& ansi, unsigned codePage) {
+    std::wstring wide;
+    return Widen(utf8, wide, false) && Narrow(wide, ansi, codePage, false);
+}
+
+std::string AnsiFromUtf8(std::string_view utf8, unsigned codePage) {
     std::string ansi;
-    if (!TryAnsiFromUtf8(utf8, ansi)) {
-        throw Error(BadNameError, "\"" + std::string(BeforeNul(utf8)) +
+    if (!TryAnsiFromUtf8(utf8, ansi, codePage)) {
+        throw Error(BadNameError, "\"" + PrintableName(BeforeNul(utf8)) +
                                       "\" enthält Zeichen, die Windows in der Codepage dieses "
                                       "Systems nicht darstellen kann; der Name wird nicht "
                                       "verwendet.");
@@ -74,7 +87,7 @@ std::string AnsiForDisplay(std::string_view utf8) {
     std::wstring wide;
     Widen(utf8, wide, true);
     std::string ansi;
-    Narrow(wide, ansi, true);
+    Narrow(wide, ansi, CP_ACP, true);
     return ansi;
 }
 
@@ -92,14 +105,14 @@ std::string Utf8FromWide(std::wstring_view wide) {
     return utf8;
 }
 
-std::string Utf8FromAnsi(std::string_view ansi) {
+std::string Utf8FromAnsi(std::string_view ansi, unsigned codePage) {
     if (ansi.empty()) {
         return "";
     }
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), Length(ansi.size()), nullptr, 0);
+    const int n = ::MultiByteToWideChar(codePage, 0, ansi.data(), Length(ansi.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0) {
-        ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), Length(ansi.size()), wide.data(), n);
+        ::MultiByteToWideChar(codePage, 0, ansi.data(), Length(ansi.size()), wide.data(), n);
     }
     return Utf8FromWide(wide);
 }

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "platform/win32/text.h"
 #include "ports/error.h"
+#include "ports/printable_name.h"
 
 #include <windows.h>
 // The member of the file services of that name, not kernel32's macro for ReplaceFileA.
@@ -37,6 +38,10 @@ std::string FilePath(const std::string& path) {
                                       "keine einzelne Datei.");
     }
     return ansi;
+}
+
+bool Exists(const std::string& ansiPath) {
+    return ::GetFileAttributesA(ansiPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void RefuseReadOnly(const std::string& ansiPath) {
@@ -215,17 +220,49 @@ void Win32FileServices::SyncFile(const std::string& path) {
 void Win32FileServices::ReplaceFile(const std::string& from, const std::string& to) {
     const std::string replacement = FilePath(from);
     const std::string replaced = FilePath(to);
+    const std::string backup = FilePath(ReplaceBackupName(to));
     RefuseReadOnly(replaced);
-    if (::ReplaceFileA(replaced.c_str(), replacement.c_str(), nullptr,
+    // A backup left by a replace that failed half-way may be all there is of a database, and
+    // the replace would overwrite it unasked.
+    if (Exists(backup)) {
+        throw Error(err::FileAlreadyExists,
+                    "Neben „" + PrintableName(to) + "“ liegt noch „" +
+                        PrintableName(ReplaceBackupName(to)) +
+                        "“ von einem früheren, nicht beendeten Ersetzen; sie kann die einzige "
+                        "vollständige Fassung der Datenbank sein. Bitte prüfen, beiseitelegen und "
+                        "dann erneut versuchen.");
+    }
+    // With a backup name the replaced file is never just gone: it keeps its name, or lies under
+    // the backup name when the replace stopped half-way.
+    if (::ReplaceFileA(replaced.c_str(), replacement.c_str(), backup.c_str(),
                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+        ::DeleteFileA(backup.c_str());
         Flush(replaced);
         return;
     }
     const DWORD code = ::GetLastError();
+    if (!Exists(replaced)) {
+        // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file lies under the backup name and must
+        // get its own back; the copy keeps its name. Whatever the code, a name left empty with
+        // no backup means the old file is gone, and the copy takes its place after all.
+        if (!Exists(backup)) {
+            MoveIntoPlace(from, to);
+            return;
+        }
+        if (!::MoveFileA(backup.c_str(), replaced.c_str())) {
+            throw Error(err::PathFileAccessError,
+                        "„" + PrintableName(to) +
+                            "“ konnte nicht ersetzt werden, und die bisherige Datei ließ sich "
+                            "nicht zurückbenennen: sie liegt jetzt unter „" +
+                            PrintableName(ReplaceBackupName(to)) +
+                            "“. Bitte benennen Sie sie von Hand um.");
+        }
+    }
     switch (code) {
-        case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
-            // The old file is gone already and the new one still has its own name: finish the
-            // replacement by hand, so that the name does not stay empty.
+        case ERROR_UNABLE_TO_REMOVE_REPLACED:
+        case ERROR_SHARING_VIOLATION:
+            // Someone has the file open, as Access holds a database: what a locked file gives.
+            throw Error(err::PermissionDenied);
         case ERROR_INVALID_FUNCTION:
         case ERROR_NOT_SUPPORTED:
         case ERROR_INVALID_PARAMETER:

@@ -32,7 +32,9 @@ class Win32FileServices : public FileServices {
     void SyncFile(const std::string& path) override;
     // ReplaceFileA, which keeps the replaced file's security descriptor, attributes and
     // creation time, then a flush of the file; where the file system cannot replace, a
-    // MoveFileExA with replace-existing and write-through.
+    // MoveFileExA with replace-existing and write-through. The old file is kept under
+    // ReplaceBackupName(to) until the new one has its name, then removed; an existing file of
+    // that name is refused (58), a file someone holds open gives 70.
     void ReplaceFile(const std::string& from, const std::string& to) override;
     // Windows programs reach files by their names; nothing is rewritten.
     std::string RewriteTarget(const std::string& path) override;

@@ -13,11 +13,16 @@ namespace tarnu::win32 {
 
 namespace {
 
-constexpr const char* kFormClass = "TarnuForm";
-constexpr const char* kPictureClass = "TarnuPicture";
-constexpr const char* kOwnerClass = "TarnuOwner";
+constexpr const wchar_t* kFormClass = L"TarnuForm";
+constexpr const wchar_t* kPictureClass = L"TarnuPicture";
+constexpr const wchar_t* kOwnerClass = L"TarnuOwner";
 // The property of a picture box that holds its bitmap.
-constexpr const char* kPictureProperty = "TarnuPicture";
+constexpr const wchar_t* kPictureProperty = L"TarnuPicture";
+// The font the twip layout was made for: 8 points of the dialog font, which Windows since 2000
+// maps to Tahoma. The message font of Vista and later (Segoe UI 9 pt) cuts the
+// descenders in the 17-pixel text boxes and needs more than the 33-pixel buttons for two lines.
+constexpr const wchar_t* kDialogFont = L"MS Shell Dlg 2";
+constexpr int kDialogFontPoints = 8;
 constexpr int kFirstControlId = 100;
 
 HINSTANCE Instance() {
@@ -40,8 +45,8 @@ std::string ResourceName(const std::string& file) {
 // then the end of the program.
 void ReportUncaught() {
     const Error error = CurrentError();
-    ::MessageBoxA(nullptr, AnsiForDisplay(app::UncaughtErrorText(error)).c_str(),
-                  app::ApplicationTitle, MB_OK | MB_ICONHAND | MB_TASKMODAL);
+    ::MessageBoxW(nullptr, WideFromUtf8(app::UncaughtErrorText(error)).c_str(),
+                  WideFromUtf8(app::ApplicationTitle).c_str(), MB_OK | MB_ICONHAND | MB_TASKMODAL);
     ::PostQuitMessage(1);
 }
 
@@ -52,7 +57,7 @@ LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         RECT client;
         ::GetClientRect(hwnd, &client);
         ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-        if (auto bitmap = static_cast<HBITMAP>(::GetPropA(hwnd, kPictureProperty))) {
+        if (auto bitmap = static_cast<HBITMAP>(::GetPropW(hwnd, kPictureProperty))) {
             BITMAP info{};
             ::GetObjectA(bitmap, sizeof info, &info);
             HDC memory = ::CreateCompatibleDC(dc);
@@ -69,24 +74,57 @@ LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     if (msg == WM_NCDESTROY) {
-        if (auto bitmap = static_cast<HBITMAP>(::RemovePropA(hwnd, kPictureProperty))) {
+        if (auto bitmap = static_cast<HBITMAP>(::RemovePropW(hwnd, kPictureProperty))) {
             ::DeleteObject(bitmap);
         }
     }
-    return ::DefWindowProcA(hwnd, msg, wp, lp);
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// A label's width in pixels. Its caption may need more than the twips give it in the dialog font
+// ("Quellverzeichnis" takes 88 pixels of Tahoma 8 pt where it has 81 at 96 dpi): then it takes
+// the room up to the next control on its row, or the window's edge, rather than lose letters.
+int LabelWidth(const ui::WindowDescription& desc, const ui::ControlDescription& label,
+               const Win32UiPlatform& platform) {
+    const int dpi = platform.Dpi();
+    const int left = PixelsFromTwips(label.left, dpi);
+    const int width = PixelsFromTwips(label.width, dpi);
+    const std::wstring caption = WideFromUtf8(label.caption);
+    HDC dc = ::GetDC(nullptr);
+    const HGDIOBJ old = ::SelectObject(dc, static_cast<HFONT>(platform.Font()));
+    SIZE text{};
+    ::GetTextExtentPoint32W(dc, caption.data(), static_cast<int>(caption.size()), &text);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(nullptr, dc);
+    if (text.cx <= width) {
+        return width;
+    }
+    int room = PixelsFromTwips(desc.clientWidth, dpi) - left;
+    for (const ui::ControlDescription& other : desc.controls) {
+        const bool sameRow =
+            other.top < label.top + label.height && label.top < other.top + other.height;
+        if (sameRow && other.left >= label.left + label.width) {
+            room = std::min(room, PixelsFromTwips(other.left, dpi) - left);
+        }
+    }
+    return std::max(width, std::min(static_cast<int>(text.cx), room));
 }
 
 }  // namespace
 
-// The window procedures, which reach the private parts of the window and the platform.
+// The window procedures, which reach the private parts of the window and the platform. Every
+// window of the program is a Unicode one, and the loop gets and hands on its messages with the W
+// functions: an ANSI window or loop would turn a typed character the code page lacks into a
+// look-alike ("Ω" into "O") before the program could refuse it, and the copy would run on
+// another folder.
 struct WindowProcs {
     static LRESULT CALLBACK Form(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (msg == WM_NCCREATE) {
-            auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
-            ::SetWindowLongPtrA(hwnd, GWLP_USERDATA,
+            auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA,
                                 reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         }
-        auto* window = reinterpret_cast<Win32Window*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        auto* window = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (window) {
             try {
                 bool handled = false;
@@ -99,7 +137,7 @@ struct WindowProcs {
                 return 0;
             }
         }
-        return ::DefWindowProcA(hwnd, msg, wp, lp);
+        return ::DefWindowProcW(hwnd, msg, wp, lp);
     }
 
     static void Register() {
@@ -108,24 +146,24 @@ struct WindowProcs {
             return;
         }
         done = true;
-        WNDCLASSEXA c{};
+        WNDCLASSEXW c{};
         c.cbSize = sizeof c;
         c.hInstance = Instance();
         c.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
 
-        c.lpfnWndProc = ::DefWindowProcA;
+        c.lpfnWndProc = ::DefWindowProcW;
         c.lpszClassName = kOwnerClass;
         c.hIcon = ::LoadIconA(Instance(), "TARNU_ICON");
-        ::RegisterClassExA(&c);
+        ::RegisterClassExW(&c);
 
         c.lpfnWndProc = Form;
         c.lpszClassName = kFormClass;
-        ::RegisterClassExA(&c);
+        ::RegisterClassExW(&c);
 
         c.lpfnWndProc = PictureProc;
         c.lpszClassName = kPictureClass;
         c.hIcon = nullptr;
-        ::RegisterClassExA(&c);
+        ::RegisterClassExW(&c);
     }
 };
 
@@ -134,7 +172,7 @@ int PixelsFromTwips(int twips, int dpi) {
 }
 
 void Win32MessageBoxes::Show(const std::string& text, int style, const std::string& title) {
-    ::MessageBoxA(nullptr, AnsiForDisplay(text).c_str(), AnsiForDisplay(title).c_str(),
+    ::MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(title).c_str(),
                   static_cast<UINT>(style) | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
@@ -146,17 +184,18 @@ Win32UiPlatform::Win32UiPlatform(ui::AppObject app) : app_(std::move(app)) {
     if (dpi_ <= 0) {
         dpi_ = 96;
     }
-    NONCLIENTMETRICSA metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-        font_ = ::CreateFontIndirectA(&metrics.lfMessageFont);
-    }
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(kDialogFontPoints, dpi_, 72);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    ::lstrcpynW(font.lfFaceName, kDialogFont, LF_FACESIZE);
+    font_ = ::CreateFontIndirectW(&font);
     if (!font_) {
         font_ = ::GetStockObject(DEFAULT_GUI_FONT);
     }
     // Never shown; owning the windows keeps them out of the taskbar without changing their frame.
-    owner_ = ::CreateWindowExA(0, kOwnerClass, AnsiForDisplay(app_.Title).c_str(), WS_POPUP, 0, 0,
-                               0, 0, nullptr, nullptr, Instance(), nullptr);
+    owner_ = ::CreateWindowExW(0, kOwnerClass, WideFromUtf8(app_.Title).c_str(), WS_POPUP, 0, 0, 0,
+                               0, nullptr, nullptr, Instance(), nullptr);
 }
 
 Win32UiPlatform::~Win32UiPlatform() {
@@ -182,7 +221,7 @@ bool Win32UiPlatform::DialogMessage(void* raw) {
     if (std::find(windows_.begin(), windows_.end(), top) == windows_.end()) {
         return false;
     }
-    return ::IsDialogMessageA(top, msg) != FALSE;
+    return ::IsDialogMessageW(top, msg) != FALSE;
 }
 
 int Win32UiPlatform::Run() {
@@ -193,7 +232,7 @@ int Win32UiPlatform::Run() {
     MSG msg;
     int code = 0;
     for (;;) {
-        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0) {
             code = static_cast<int>(msg.wParam);
             break;
@@ -204,7 +243,7 @@ int Win32UiPlatform::Run() {
         }
         if (!DialogMessage(&msg)) {
             ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
+            ::DispatchMessageW(&msg);
         }
     }
     running_ = false;
@@ -215,7 +254,7 @@ int Win32UiPlatform::Run() {
 
 bool Win32UiPlatform::DispatchPending() {
     MSG msg;
-    while (!quitRequested_ && ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (!quitRequested_ && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             quitRequested_ = true;
             exitCode_ = static_cast<int>(msg.wParam);
@@ -223,7 +262,7 @@ bool Win32UiPlatform::DispatchPending() {
         }
         if (!DialogMessage(&msg)) {
             ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
+            ::DispatchMessageW(&msg);
         }
     }
     return !quitRequested_;
@@ -267,16 +306,16 @@ Win32Window::Win32Window(Win32UiPlatform& platform, const ui::WindowDescription&
         brush_ = ::CreateSolidBrush(RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
     }
     HWND owner = desc.showInTaskbar ? nullptr : H(platform_.owner_);
-    hwnd_ = ::CreateWindowExA(exStyle, kFormClass, AnsiForDisplay(desc.caption).c_str(), style, x,
-                              y, width, height, owner, nullptr, Instance(), this);
+    hwnd_ = ::CreateWindowExW(exStyle, kFormClass, WideFromUtf8(desc.caption).c_str(), style, x, y,
+                              width, height, owner, nullptr, Instance(), this);
     if (!hwnd_) {
         throw Error(err::OutOfMemory);
     }
     platform_.windows_.push_back(hwnd_);
     if (!desc.icon.empty()) {
         HICON icon = ::LoadIconA(Instance(), ResourceName(desc.icon).c_str());
-        ::SendMessageA(H(hwnd_), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-        ::SendMessageA(H(hwnd_), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        ::SendMessageW(H(hwnd_), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        ::SendMessageW(H(hwnd_), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     }
 
     // Created in tab order, which is the order IsDialogMessage walks with the Tab key.
@@ -290,48 +329,47 @@ Win32Window::Win32Window(Win32UiPlatform& platform, const ui::WindowDescription&
         const int id = kFirstControlId + static_cast<int>(names_.size());
         const int left = PixelsFromTwips(c->left, dpi);
         const int top = PixelsFromTwips(c->top, dpi);
-        const int w = PixelsFromTwips(c->width, dpi);
+        const int w = c->kind == ui::ControlKind::Label ? LabelWidth(desc, *c, platform_)
+                                                        : PixelsFromTwips(c->width, dpi);
         const int h = PixelsFromTwips(c->height, dpi);
         const auto menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
-        const std::string caption = AnsiForDisplay(c->caption);
+        const std::wstring caption = WideFromUtf8(c->caption);
         HWND control = nullptr;
         switch (c->kind) {
             case ui::ControlKind::Button:
-                control = ::CreateWindowExA(
-                    0, "BUTTON", caption.c_str(),
+                control = ::CreateWindowExW(
+                    0, L"BUTTON", caption.c_str(),
                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE, left, top, w,
                     h, H(hwnd_), menu, Instance(), nullptr);
                 break;
             case ui::ControlKind::TextBox:
-                // A Unicode edit control: an ANSI one would turn a typed or pasted character
-                // the code page lacks into "?" before the program could see it, and a "?" in
-                // a path is a wildcard. The text reaches Windows only through the checked
-                // conversion of the call that uses it.
+                // The text reaches an A function only through the checked conversion of the
+                // call that uses it.
                 control =
-                    ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", WideFromUtf8(c->caption).c_str(),
+                    ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", caption.c_str(),
                                       WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL,
                                       left, top, w, h, H(hwnd_), menu, Instance(), nullptr);
                 break;
             case ui::ControlKind::Label:
-                control = ::CreateWindowExA(0, "STATIC", caption.c_str(),
+                control = ::CreateWindowExW(0, L"STATIC", caption.c_str(),
                                             WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, left,
                                             top, w, h, H(hwnd_), menu, Instance(), nullptr);
                 break;
             case ui::ControlKind::PictureBox:
-                control = ::CreateWindowExA(WS_EX_CLIENTEDGE, kPictureClass, "",
+                control = ::CreateWindowExW(WS_EX_CLIENTEDGE, kPictureClass, L"",
                                             WS_CHILD | WS_VISIBLE | WS_TABSTOP, left, top, w, h,
                                             H(hwnd_), menu, Instance(), nullptr);
                 if (control && !c->picture.empty()) {
                     HANDLE bitmap = ::LoadImageA(Instance(), ResourceName(c->picture).c_str(),
                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
-                    ::SetPropA(control, kPictureProperty, bitmap);
+                    ::SetPropW(control, kPictureProperty, bitmap);
                 }
                 break;
         }
         if (!control) {
             throw Error(err::OutOfMemory);
         }
-        ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(platform_.font_), FALSE);
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(platform_.font_), FALSE);
         names_.push_back(c->name);
         controls_[c->name] = control;
         if (firstFocus_.empty() && c->kind != ui::ControlKind::Label) {
@@ -345,7 +383,7 @@ Win32Window::~Win32Window() {
     list.erase(std::remove(list.begin(), list.end(), hwnd_), list.end());
     // The window may be going away from inside one of its own messages (a click that unloads
     // it); with the link to this object cut first, no later message reaches it.
-    ::SetWindowLongPtrA(H(hwnd_), GWLP_USERDATA, 0);
+    ::SetWindowLongPtrW(H(hwnd_), GWLP_USERDATA, 0);
     ::DestroyWindow(H(hwnd_));
     if (brush_) {
         ::DeleteObject(static_cast<HBRUSH>(brush_));

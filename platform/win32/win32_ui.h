@@ -1,10 +1,10 @@
 #pragma once
 
 // Windows, message boxes and the message loop on user32. A window is drawn from its
-// description with CreateWindowExA: twips become pixels at the screen's real dots per inch,
-// controls are created in tab order (which is the order the keyboard walks), and the loop hands
-// every message for one of them to IsDialogMessageA first, so that Tab, Shift+Tab and the space
-// bar behave as in a dialog.
+// description as a Unicode window: twips become pixels at the screen's real dots per inch, in
+// the 8-point dialog font the layout was made for; controls are created in tab order (which is
+// the order the keyboard walks), and the loop hands every message for one of them to
+// IsDialogMessageW first, so that Tab, Shift+Tab and the space bar behave as in a dialog.
 
 #include <cstdint>
 #include <map>
@@ -19,7 +19,7 @@ namespace tarnu::win32 {
 // twips at dpi dots per inch, rounded to the nearest pixel.
 int PixelsFromTwips(int twips, int dpi);
 
-// MessageBoxA with the style asked for, task-modal: while it is open no window of the program
+// MessageBoxW with the style asked for, task-modal: while it is open no window of the program
 // takes input, so no second action can start under it.
 class Win32MessageBoxes : public ui::MessageBoxes {
   public:
@@ -48,6 +48,8 @@ class Win32UiPlatform : public ui::UiPlatform {
 
     // The screen's dots per inch, which the layout is drawn at.
     int Dpi() const { return dpi_; }
+    // The HFONT of the controls.
+    void* Font() const { return font_; }
 
   private:
     friend class Win32Window;

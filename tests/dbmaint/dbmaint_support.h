@@ -60,6 +60,10 @@ class RecordingEngine : public dao::DBEngine {
                          const std::optional<std::int32_t>& options,
                          const std::optional<std::string>& password) override;
     std::unique_ptr<dao::Reservation> Reserve(const std::string& path) override;
+    std::optional<std::int32_t> CompactErrors(const std::string& path,
+                                              const std::optional<std::string>& password) override {
+        return real_->CompactErrors(path, password);
+    }
 
   private:
     std::unique_ptr<engine::Engine> real_ = engine::MakeEngine();

@@ -74,36 +74,58 @@ TEST_F(DaoAdapter, CleanupPassesNamesAndLeavesOutWhatItOmits) {
     }
 }
 
-TEST_F(DaoAdapter, CompactionPassesThePasswordOnlyForTheSystemFile) {
-    TempDir dir;
-    for (const char* name : {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
-        WriteFile(dir.file(name), name);
-        fake.databases[name] = {};
-    }
-    ScopedCurrentDir cd(dir.path());
-    RecordingMessageBoxes boxes;
-    win32::Win32FileServices files;
-    dbmaint::EngineHolder holder([&] { return std::move(engine); });
-    dbmaint::CompactionRun run(holder, files, boxes, [&] { return dir.path(); });
-    run();
+// Each copy is opened read-only with its file's password and looked at for Jet's list of what
+// it left out; a copy with one does not replace its file, and the run ends there.
+TEST_F(DaoAdapter, CompactionPassesThePasswordAndKeepsAFileWhoseCopyLeftDataOut) {
+    for (const bool leftOut : {false, true}) {
+        FakeDao fake;
+        TempDir dir;
+        for (const char* name : {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
+            WriteFile(dir.file(name), name);
+            fake.databases[name] = {};
+        }
+        if (leftOut) {
+            fake.leftOut[dir.file("KDL.mdb")] = 3;
+        }
+        ScopedCurrentDir cd(dir.path());
+        RecordingMessageBoxes boxes;
+        win32::Win32FileServices files;
+        dbmaint::EngineHolder holder([&] { return win32::DaoEngineOver(fake.Engine()); });
+        dbmaint::CompactionRun(holder, files, boxes, [&] { return dir.path(); })();
 
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, "Die Programmdateien wurden erfolgreich komprimiert!");
-    const auto compactions = fake.CallsOf("CompactDatabase");
-    ASSERT_EQ(compactions.size(), 4u);
-    for (std::size_t i = 0; i < compactions.size(); ++i) {
-        const auto& args = compactions[i].args;
-        ASSERT_EQ(args.size(), 5u);
-        EXPECT_EQ(args[0].text.rfind(dir.path() + "\\", 0), 0u);
-        EXPECT_TRUE(args[1].text.ends_with("Dummy.mdb")) << args[1].text;
-        EXPECT_EQ(args[2], Missing());
-        EXPECT_EQ(args[3], Missing());
-        EXPECT_EQ(args[4], i == 0 ? Str(";pwd=brisk") : Missing());
-    }
-    // Every file was replaced by its compacted copy, and no copy is left beside it.
-    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "KDL.mdbcompacted");
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        EXPECT_FALSE(entry.path().string().ends_with("Dummy.mdb")) << entry.path();
+        const auto compactions = fake.CallsOf("CompactDatabase");
+        ASSERT_EQ(compactions.size(), leftOut ? 2u : 4u);
+        std::vector<std::string> copies;
+        for (std::size_t i = 0; i < compactions.size(); ++i) {
+            const auto& args = compactions[i].args;
+            ASSERT_EQ(args.size(), 5u);
+            EXPECT_EQ(args[0].text.rfind(dir.path() + "\\", 0), 0u);
+            EXPECT_TRUE(args[1].text.ends_with("Dummy.mdb")) << args[1].text;
+            EXPECT_EQ(args[2], Missing());
+            EXPECT_EQ(args[3], Missing());
+            const FakeArg password = i == 0 ? Str(";pwd=brisk") : Missing();
+            EXPECT_EQ(args[4], password);
+            const auto opens = fake.CallsOf("OpenDatabase");
+            EXPECT_EQ(opens.at(opens.size() - compactions.size() + i).args,
+                      (std::vector<FakeArg>{args[1], Missing(), {VT_BOOL, "", -1}, password}));
+            copies.push_back(args[1].text);
+        }
+        EXPECT_EQ(ReadFile(dir.file("system.srv")), "system.srvcompacted");
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        if (!leftOut) {
+            EXPECT_EQ(boxes.boxes[0].text, "Die Programmdateien wurden erfolgreich komprimiert!");
+            EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "KDL.mdbcompacted");
+            EXPECT_FALSE(FileExists(copies.back()));
+            continue;
+        }
+        // The damaged file stays, its copy beside it; the box names both and the entries.
+        EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "KDL.mdb");
+        EXPECT_EQ(ReadFile(copies.back()), "KDL.mdbcompacted");
+        EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
+        for (const std::string& part : std::vector<std::string>{
+                 "„" + dir.file("KDL.mdb") + "“", "„" + copies.back() + "“", " führt 3 Einträge"}) {
+            EXPECT_NE(boxes.boxes[0].text.find(part), std::string::npos) << boxes.boxes[0].text;
+        }
     }
 }
 
@@ -146,6 +168,10 @@ class Factory : public IClassFactory {
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** out) override {
+        if (FAILED(failWith)) {
+            *out = nullptr;
+            return failWith;
+        }
         ++created;
         auto* engine = static_cast<IDispatch*>(dao_.Engine());
         const HRESULT hr = engine->QueryInterface(riid, out);
@@ -154,12 +180,13 @@ class Factory : public IClassFactory {
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
     int created = 0;
+    HRESULT failWith = S_OK;  // what a damaged engine answers
 
   private:
     FakeDao& dao_;
 };
 
-TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissing) {
+TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissingOrBroken) {
     ComScope com;
     // {5E6B2D1C-8F7A-4C1B-9A3E-7D2F4B6C8A10}
     const CLSID clsid = {
@@ -183,25 +210,31 @@ TEST(DaoCreation, TakesTheFirstEngineThatCanBeCreatedOrSaysWhatIsMissing) {
         ::CoRegisterClassObject(clsid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
         S_OK);
 
-    CLSID found{};
-    ASSERT_EQ(::CLSIDFromProgID(L"Tarnu.TestEngine.120", &found), S_OK);
-    ASSERT_TRUE(IsEqualCLSID(found, clsid));
     // The first name is not registered: the second is taken.
-    void* engine = win32::CreateDaoDispatch({L"Tarnu.TestEngine.36", L"Tarnu.TestEngine.120"});
+    const std::vector<std::wstring> names = {L"Tarnu.TestEngine.36", L"Tarnu.TestEngine.120"};
+    void* engine = win32::CreateDaoDispatch(names);
     ASSERT_NE(engine, nullptr);
     EXPECT_EQ(factory.created, 1);
     fake.databases["x.mdb"] = {};
     win32::DaoEngineOver(engine)->OpenDatabase("x.mdb");
     EXPECT_EQ(fake.CallsOf("OpenDatabase").size(), 1u);
+    // Registered but failing, as a damaged DAO whose DLL is gone: not reported as missing.
+    factory.failWith = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    const std::string broken = ErrorTextOf([&] { win32::CreateDaoDispatch(names); });
 
     ::CoRevokeClassObject(cookie);
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, (progId + "\\CLSID").c_str());
     ::RegDeleteKeyA(HKEY_CLASSES_ROOT, progId.c_str());
 
     const std::string none = ErrorTextOf([] { win32::CreateDaoDispatch(); });
-    EXPECT_EQ(none.rfind(std::to_string(win32::NoDaoError) + ": ", 0), 0u) << none;
-    EXPECT_NE(none.find("DAO"), std::string::npos) << none;
-    EXPECT_NE(none.find("Access"), std::string::npos) << none;
+    for (const std::string& text : {broken, none}) {
+        EXPECT_EQ(text.rfind(std::to_string(win32::NoDaoError) + ": ", 0), 0u) << text;
+    }
+    EXPECT_NE(broken.find("(Tarnu.TestEngine.120: Fehler 0x8007007E)"), std::string::npos)
+        << broken;
+    EXPECT_NE(none.find("nicht installiert (gesucht: DAO.DBEngine.36, DAO.DBEngine.120)"),
+              std::string::npos)
+        << none;
 }
 
 }  // namespace

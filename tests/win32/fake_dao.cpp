@@ -1,5 +1,7 @@
 #include "tests/win32/fake_dao.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 
 #include "platform/win32/text.h"
@@ -28,8 +30,10 @@ HRESULT STDMETHODCALLTYPE FillDescription(EXCEPINFO* info) {
 class Object : public IDispatch {
   public:
     Object(FakeDao& dao, std::string kind, std::string db = "", std::size_t table = 0)
-        : dao_(dao), kind_(std::move(kind)), db_(std::move(db)), table_(table) {}
-    virtual ~Object() = default;
+        : dao_(dao), kind_(std::move(kind)), db_(std::move(db)), table_(table) {
+        ++dao_.live;
+    }
+    virtual ~Object() { --dao_.live; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (riid == IID_IUnknown || riid == IID_IDispatch) {
@@ -81,6 +85,8 @@ class Object : public IDispatch {
                 a.text = Utf8FromWide(std::wstring(v.bstrVal, ::SysStringLen(v.bstrVal)));
             } else if (v.vt == VT_I4) {
                 a.number = v.lVal;
+            } else if (v.vt == VT_BOOL) {
+                a.number = v.boolVal;
             } else if (v.vt == VT_ERROR) {
                 a.number = v.scode;
             }
@@ -112,10 +118,10 @@ class Object : public IDispatch {
         return DISP_E_EXCEPTION;
     }
 
+    // Hands a new object's one reference to the caller.
     HRESULT ReturnObject(Object* object, VARIANT* result) {
         result->vt = VT_DISPATCH;
         result->pdispVal = object;
-        object->AddRef();
         return S_OK;
     }
 
@@ -129,7 +135,7 @@ class Object : public IDispatch {
         if (kind_ == "defs") {
             return {"Count", "Item", "Delete"};
         }
-        return {"Name", "Attributes"};
+        return {"Name", "Attributes", "RecordCount"};
     }
 
     std::string Name() const { return kind_ == "engine" ? kind_ : kind_ + ":" + db_; }
@@ -155,6 +161,10 @@ class Object : public IDispatch {
             }
             std::ofstream out(call.args.at(1).text, std::ios::binary);
             out << in.rdbuf() << "compacted";
+            auto& copy = dao_.databases[call.args.at(1).text];
+            if (auto it = dao_.leftOut.find(call.args.at(0).text); it != dao_.leftOut.end()) {
+                copy.push_back({"MSysCompactError", static_cast<long>(0x80000002), it->second});
+            }
             return S_OK;
         }
         if (call.member == "TableDefs") {
@@ -195,7 +205,7 @@ class Object : public IDispatch {
             result->bstrVal = ::SysAllocString(WideFromUtf8(table.name).c_str());
         } else {
             result->vt = VT_I4;
-            result->lVal = table.attributes;
+            result->lVal = call.member == "Attributes" ? table.attributes : table.records;
         }
         return S_OK;
     }
@@ -215,6 +225,10 @@ FakeArg Str(const std::string& text) {
 
 FakeArg Missing() {
     return {VT_ERROR, "", static_cast<long>(DISP_E_PARAMNOTFOUND)};
+}
+
+FakeDao::~FakeDao() {
+    EXPECT_EQ(live, 0) << "objects of the fake DAO handed out and never released";
 }
 
 void* FakeDao::Engine() {

@@ -40,10 +40,17 @@ struct FakeError {
 struct FakeTable {
     std::string name;
     long attributes = 0;
+    long records = 0;
 };
 
 struct FakeDao {
+    // Every object handed out must have been released by then: a database DAO keeps open holds
+    // its file, and the replace after a compaction fails on Windows.
+    ~FakeDao();
+    int live = 0;  // objects not yet released
     std::map<std::string, std::vector<FakeTable>> databases;
+    // Sources whose compaction leaves this many entries out, listed in the copy as Jet does.
+    std::map<std::string, long> leftOut;
     std::vector<FakeCall> calls;
     // When set, consulted before every call: a non-empty error makes the call fail with it.
     std::function<std::optional<FakeError>(const FakeCall&)> fail;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/win32/text.h"
 #include "platform/win32/win32_files.h"
@@ -58,25 +59,82 @@ TEST(WineRegistry, ModuleStoresEachTypeInWinesRegistry) {
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Modul_reg::CreateRegKey(registry, kUser, scratch.path() + "\\neu"), 1);
     EXPECT_EQ(Modul_reg::CreateRegKey(registry, kUser, scratch.path() + "\\NEU"), 2);
-    // A name the code page cannot carry is refused, not written with "?" in it.
-    EXPECT_EQ(Modul_reg::SetRegValue(registry, kUser, scratch.path(), "\xCE\xA9", Variant::I2(1),
-                                     VbTrue, VbTrue),
-              0);
-    EXPECT_FALSE(ReadValue(kUser, scratch.path(), "?"));
+    // A name the code page cannot carry is refused, not written as its look-alike or as "?".
+    reg::HKEY key = 0;
+    ASSERT_EQ(registry.RegOpenKeyExA(kUser, scratch.path(), 0, KEY_ALL_ACCESS, &key), 0);
+    const std::uint8_t one[4] = {1};
+    EXPECT_EQ(registry.RegSetValueExA(key, "\xCE\xA9", 0, REG_DWORD, one, 4),
+              ERROR_NO_UNICODE_TRANSLATION);
+    registry.RegCloseKey(key);
+    for (const char* lookAlike : {"O", "?"}) {
+        EXPECT_FALSE(ReadValue(kUser, scratch.path(), lookAlike)) << lookAlike;
+    }
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
-TEST(WineText, CodePageConversionKeepsNulsAndRefusesWhatItCannotCarry) {
-    EXPECT_EQ(win32::AnsiFromUtf8("a\0\xC3\xA4\0\0"s), "a\0\xE4\0\0"s);
-    EXPECT_EQ(win32::Utf8FromAnsi("a\0\xE4"s), "a\0\xC3\xA4"s);
-    for (const std::string& bad :
-         {"C:\\\xCE\xA9"s, "C:\\\xE2\x88\x9E"s, "\xC3"s, "C:\\\xC5\x81\xC3\xB3\x64\xC5\xBA"s}) {
-        std::string ansi;
-        EXPECT_FALSE(win32::TryAnsiFromUtf8(bad, ansi)) << bad;
-        const std::string error = ErrorTextOf([&] { win32::AnsiFromUtf8(bad); });
-        EXPECT_EQ(error.rfind(std::to_string(win32::BadNameError) + ": ", 0), 0u) << error;
-        EXPECT_NE(error.find("Codepage"), std::string::npos) << error;
+// Windows refuses WC_NO_BEST_FIT_CHARS and a default-character report for UTF-8, as documented
+// and as Wine's conformance tests record; Wine 8 accepts both. While this object lives, every
+// conversion of the test program goes through a stand-in that refuses them as Windows does.
+using WideToMulti = int(WINAPI*)(UINT, DWORD, LPCWSTR, int, LPSTR, int, LPCSTR, LPBOOL);
+#ifdef _WIN64
+extern "C" WideToMulti importedWideToMulti __asm__("__imp_WideCharToMultiByte");
+#else
+extern "C" WideToMulti importedWideToMulti __asm__("__imp__WideCharToMultiByte@32");
+#endif
+WideToMulti g_wineWideToMulti = nullptr;
+
+int WINAPI WideToMultiAsWindows(UINT cp, DWORD flags, LPCWSTR wide, int n, LPSTR bytes, int size,
+                                LPCSTR defaultChar, LPBOOL used) {
+    if (cp == CP_UTF8 && (defaultChar || used || (flags & ~DWORD{0x80}))) {
+        ::SetLastError(defaultChar || used ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FLAGS);
+        return 0;
     }
+    return g_wineWideToMulti(cp, flags, wide, n, bytes, size, defaultChar, used);
+}
+
+class Utf8RulesOfWindows {
+  public:
+    Utf8RulesOfWindows() {
+        g_wineWideToMulti = importedWideToMulti;
+        Set(WideToMultiAsWindows);
+    }
+    ~Utf8RulesOfWindows() { Set(g_wineWideToMulti); }
+
+  private:
+    static void Set(WideToMulti f) {
+        DWORD old = 0;
+        ::VirtualProtect(&importedWideToMulti, sizeof f, PAGE_READWRITE, &old);
+        importedWideToMulti = f;
+        ::VirtualProtect(&importedWideToMulti, sizeof f, old, &old);
+    }
+};
+
+TEST(WineText, ConversionInEachCodePageKeepsNulsAndRefusesWhatItCannotCarry) {
+    Utf8RulesOfWindows windows;
+    const std::string omega = "C:\\\xCE\xA9", lodz = "\xC5\x81\xC3\xB3\x64\xC5\xBA";
+    struct Case {
+        std::string utf8;
+        std::optional<std::string> in1252, in65001;  // nullopt: refused
+    };
+    for (const Case& c : std::vector<Case>{
+             {"a\0\xC3\xA4\0\0"s, "a\0\xE4\0\0"s, "a\0\xC3\xA4\0\0"s},
+             {omega, std::nullopt, omega},
+             {lodz, std::nullopt, lodz},
+             {"\xC3"s, std::nullopt, std::nullopt},
+         }) {
+        for (const auto& [codePage, expected] :
+             {std::pair{1252u, c.in1252}, std::pair{65001u, c.in65001}}) {
+            std::string ansi;
+            const bool carried = win32::TryAnsiFromUtf8(c.utf8, ansi, codePage);
+            EXPECT_EQ(carried ? std::optional(ansi) : std::nullopt, expected) << codePage;
+            if (expected) {
+                EXPECT_EQ(win32::Utf8FromAnsi(*expected, codePage), c.utf8) << codePage;
+            }
+        }
+    }
+    const std::string error = ErrorTextOf([&] { win32::AnsiFromUtf8(omega, 1252); });
+    EXPECT_EQ(error.rfind(std::to_string(win32::BadNameError) + ": \"" + omega + "\"", 0), 0u)
+        << error;
     EXPECT_TRUE(win32::LostCharacters("C:\\a?b"));
     EXPECT_FALSE(win32::LostCharacters("\\\\?\\C:\\ab"));
 }
@@ -92,23 +150,46 @@ TEST(WineFiles, QueryDeleteRenameAndReplaceOnRealFiles) {
     // A wildcard would let the query find another file than the one named.
     EXPECT_THROW(files.Dir(dir.file("K?L.mdb")), Error);
 
+    const std::string db = dir.file("KDL.mdb"), backup = ReplaceBackupName(db);
     files.SyncFile(dir.file("neu.mdb"));
-    files.ReplaceFile(dir.file("neu.mdb"), dir.file("KDL.mdb"));
-    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "neu");
+    files.ReplaceFile(dir.file("neu.mdb"), db);
+    EXPECT_EQ(ReadFile(db), "neu");
     EXPECT_FALSE(FileExists(dir.file("neu.mdb")));
+    EXPECT_FALSE(FileExists(backup)) << "the old file's backup goes once the new one is in place";
 
-    // A read-only file is neither replaced nor deleted; both files stay.
+    // Refused, with both files as they were: a read-only database, one held open without delete
+    // sharing as Jet holds it, and a backup an earlier replace left, maybe all of a database.
     WriteFile(dir.file("copy.mdb"), "copy");
-    ASSERT_TRUE(::SetFileAttributesA(dir.file("KDL.mdb").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(ErrorOf([&] { files.ReplaceFile(dir.file("copy.mdb"), dir.file("KDL.mdb")); }),
-              err::PathFileAccessError);
-    EXPECT_NE(ErrorOf([&] { files.Kill(dir.file("KDL.mdb")); }), 0);
-    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "neu");
-    EXPECT_EQ(ReadFile(dir.file("copy.mdb")), "copy");
-    ::SetFileAttributesA(dir.file("KDL.mdb").c_str(), FILE_ATTRIBUTE_NORMAL);
+    const auto readOnly = [&](DWORD attributes) { ::SetFileAttributesA(db.c_str(), attributes); };
+    struct Case {
+        std::function<HANDLE()> before;
+        std::int32_t error;
+        std::string backupAfter;  // "" for none
+    };
+    for (const Case& c : std::vector<Case>{
+             {[&] { return readOnly(FILE_ATTRIBUTE_READONLY), INVALID_HANDLE_VALUE; },
+              err::PathFileAccessError, ""},
+             {[&] {
+                  return ::CreateFileA(db.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       0, nullptr);
+              },
+              err::PermissionDenied, ""},
+             {[&] { return WriteFile(backup, "alt"), INVALID_HANDLE_VALUE; },
+              err::FileAlreadyExists, "alt"},
+         }) {
+        HANDLE held = c.before();
+        EXPECT_EQ(ErrorOf([&] { files.ReplaceFile(dir.file("copy.mdb"), db); }), c.error);
+        ::CloseHandle(held);
+        readOnly(FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(ReadFile(db), "neu");
+        EXPECT_EQ(ReadFile(dir.file("copy.mdb")), "copy");
+        EXPECT_EQ(FileExists(backup) ? ReadFile(backup) : "", c.backupAfter);
+    }
+    ::DeleteFileA(backup.c_str());
 
     // The fallback for file systems that cannot replace.
-    win32::MoveIntoPlace(dir.file("copy.mdb"), dir.file("KDL.mdb"));
+    win32::MoveIntoPlace(dir.file("copy.mdb"), db);
     EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "copy");
 
     // Renaming never replaces; deleting a missing file is an error.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/text.h"
 #include "tests/support/temp_dir.h"
 #include "tests/win32/wine_test_support.h"
 
@@ -115,9 +116,34 @@ TEST_F(RunningProgram, FirstButtonWithoutDaoShowsTheCriticalBoxAndLeavesTheFolde
     Close();
 }
 
-// At 120 dots per inch (125 % on Windows) the windows grow with the screen's resolution. The
-// resolution is the prefix's, read by each program as it starts, so this test runs alone.
-TEST_F(RunningProgram, LayoutFollowsTheScreensResolution) {
+// Typed into the source box, a character the code page lacks reaches the copy as it is and is
+// refused with a message naming it. An ANSI message loop made "O" of "Ω" and copied that folder.
+TEST_F(RunningProgram, TypedCharacterTheCodePageLacksIsRefusedNotApproximated) {
+    TempDir source, target;
+    ASSERT_TRUE(::CreateDirectoryA(source.file("O").c_str(), nullptr));
+    WriteFile(source.file("O") + "\\datei.txt", "look-alike");
+    WriteFile(folder.file("tarnu-system-tool.ini"), "[Pfade]\r\nZiel=" + target.path() + "\r\n");
+    Start();
+    ::SendMessageA(Button("Workstationupdate"), BM_CLICK, 0, 0);
+    HWND update = WaitForWindow(::GetProcessId(process), "TarnuForm", "Workstationupdate");
+    ASSERT_NE(update, nullptr);
+    for (const wchar_t c : win32::WideFromUtf8(source.path() + "\\\xCE\xA9")) {
+        ::PostMessageW(::GetDlgItem(update, 100), WM_CHAR, c, 1);
+    }
+    ::PostMessageA(::FindWindowExA(update, nullptr, "Button", "Dateien kopieren"), BM_CLICK, 0, 0);
+    HWND box = WaitForWindow(::GetProcessId(process), "#32770");
+    ASSERT_NE(box, nullptr);
+    wchar_t text[2048] = {};
+    ::SendMessageW(::GetDlgItem(box, 0xFFFF), WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
+    EXPECT_NE(std::wstring(text).find(L"\\\u03A9"), std::wstring::npos)
+        << win32::Utf8FromWide(text);
+    EXPECT_TRUE(FolderContents(target.path()).empty());
+}
+
+// At 120 dots per inch (125 % on Windows) the windows grow with the screen's resolution and
+// their captions still fit: the layout test of the window tests again, at the resolution of the
+// prefix, which each program reads as it starts, so this test runs alone.
+TEST(Resolution, WindowsAt120DotsPerInch) {
     HKEY key = nullptr;
     ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
                                 KEY_ALL_ACCESS, nullptr, &key, nullptr),
@@ -125,18 +151,13 @@ TEST_F(RunningProgram, LayoutFollowsTheScreensResolution) {
     const DWORD dpi = 120;
     ::RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
                      sizeof dpi);
-    Start();
+    const ProgramRun run =
+        RunProgram(BuiltProgram("win32_windows_test.exe"),
+                   {"--gtest_filter=Windows.LayoutInPixels*"}, {{"TARNU_TEST_DPI", "120"}});
     ::RegDeleteValueA(key, "LogPixels");
     ::RegCloseKey(key);
-    RECT client{};
-    ::GetClientRect(main, &client);
-    EXPECT_EQ(client.right, ::MulDiv(3030, 120, 1440));
-    EXPECT_EQ(client.bottom, ::MulDiv(3195, 120, 1440));
-    RECT button{};
-    ::GetWindowRect(Button("Workstationupdate"), &button);
-    EXPECT_EQ(button.right - button.left, ::MulDiv(2775, 120, 1440));
-    EXPECT_EQ(button.bottom - button.top, ::MulDiv(495, 120, 1440));
-    Close();
+    EXPECT_EQ(run.exitCode, 0u) << run.out << run.err;
+    EXPECT_NE(run.out.find("[  PASSED  ] 1 test."), std::string::npos) << run.out;
 }
 
 }  // namespace
