@@ -58,7 +58,7 @@ std::string Tree(const std::string& shape) {
     Put(tree, 0, 4);
     Put(tree, 1, 4);
     PutName(tree, "Software");
-    char name[16];
+    char name[32];
     if (shape == "value") {
         Put(tree, 1, 4);
         PutName(tree, "Gross");
@@ -117,8 +117,9 @@ int main(int argc, char** argv) {
         return Make(argv[2], argv[3]);
     }
     if ((command != "read" && command != "write") || argc != 3) {
-        std::fprintf(stderr, "usage: tarnu-hive-size make value|values|keys FOLDER\n"
-                             "       tarnu-hive-size read|write FOLDER\n");
+        std::fprintf(stderr,
+                     "usage: tarnu-hive-size make value|values|keys FOLDER\n"
+                     "       tarnu-hive-size read|write FOLDER\n");
         return 2;
     }
     tarnu::posix::FileRegistry registry(argv[2], std::string(argv[2]) + "/machine");
