@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -80,9 +81,43 @@ TEST(FileRegistrySafety, ARootRunFollowsNoLinkOfTheUserOutOfTheirOwnFiles) {
         EXPECT_EQ(StatOf(secret).st_mode & 07777, 0600u);
         EXPECT_TRUE(FolderContents(t.dir.file("root-only")).empty());
         if (row.toTheirOwn) {
-            EXPECT_EQ(StatOf(t.dir.file("theirs/registry/HKEY_CURRENT_USER.hive")).st_uid, 65534u);
+            // Made and then replaced by root, the hive stays the user's own.
+            const struct stat made = StatOf(t.dir.file("theirs/registry/HKEY_CURRENT_USER.hive"));
+            EXPECT_EQ(made.st_uid, 65534u);
+            EXPECT_EQ(made.st_mode & 07777, 0600u);
+            EXPECT_EQ(StatOf(t.dir.file("theirs/registry")).st_uid, 65534u);
         }
     }
+}
+
+// The same user swapping ~/.config/tarnu between their folder and a link to root's all the while
+// root writes a hundred times: no write may land in root's folder.
+TEST(FileRegistrySafety, ASwappedConfigurationFolderNeverTakesARootWriteElsewhere) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    TempRegistry t;
+    OpenForUnprivilegedUser(t.dir.path());
+    ASSERT_EQ(::mkdir(t.dir.file("root-only").c_str(), 0700), 0);
+    ASSERT_EQ(Modul_reg::CreateRegKey(t.registry, kUser, "Software"), 1);
+    GiveToUnprivilegedUser(t.dir.file("user"));
+    const std::string link = t.dir.file("user/link");
+    const std::string tarnu = t.dir.file("user/tarnu");
+    const pid_t swapper = StartChild(
+        [&] {
+            (void)!::symlink(t.dir.file("root-only").c_str(), link.c_str());
+            for (;;) {
+                ::renameat2(AT_FDCWD, link.c_str(), AT_FDCWD, tarnu.c_str(), RENAME_EXCHANGE);
+            }
+            return 0;
+        },
+        true);
+    for (int i = 0; i < 100; ++i) {
+        SetOne(t.registry, kUser, "Software\\K" + std::to_string(i), "v");
+    }
+    ::kill(swapper, SIGKILL);
+    EXPECT_EQ(WaitChild(swapper), -1);
+    EXPECT_TRUE(FolderContents(t.dir.file("root-only")).empty());
 }
 
 // A hive file the tool cannot have written: answered at once, never waited for, never read

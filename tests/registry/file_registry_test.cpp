@@ -169,29 +169,6 @@ TEST(FileRegistryTest, MachineHiveIsReadOnlyForAUserWhoMayNotWriteIt) {
     EXPECT_TRUE(StoredValue(t, kUser, "Software\\Access", "Security"));
 }
 
-TEST(FileRegistryTest, AnAdministratorWritingAUsersHiveLeavesItWritableForTheUser) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root";
-    }
-    TempRegistry t;
-    OpenForUnprivilegedUser(t.dir.path());
-    GiveToUnprivilegedUser(t.dir.file("user"));
-    ASSERT_EQ(Modul_reg::CreateRegKey(t.registry, kUser, "Software\\Tarnu"), 1);
-    EXPECT_EQ(StatOf(t.registry.HiveFile(kUser)).st_mode & 0777, 0600u);
-
-    const auto results = RunInChild(
-        [&] {
-            posix::FileRegistry registry(t.userFolder, t.machineFolder);
-            return std::vector<std::int32_t>{SetOne(registry, kUser, "Software\\Tarnu", "v")};
-        },
-        true);
-    EXPECT_EQ(results, std::vector<std::int32_t>{0});
-    // And back: the administrator's next write keeps the user as the owner.
-    ASSERT_EQ(SetOne(t.registry, kUser, "Software\\Tarnu", "w"), 0);
-    EXPECT_EQ(StatOf(t.registry.HiveFile(kUser)).st_uid, 65534u);
-    EXPECT_TRUE(StoredValue(t, kUser, "Software\\Tarnu", "v"));
-}
-
 TEST(FileRegistryTest, ConcurrentWritersLoseNothing) {
     TempRegistry t;
     constexpr int kValues = 25;
