@@ -104,6 +104,42 @@ TEST(FileRegistryTest, KeyPathsAreReadAsWindowsReadsThemAndKeepTheirCase) {
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }
 
+// Records of a hive file as the format lays them out: little-endian numbers, names with their
+// length, and a header with the tree's length and CRC-32.
+std::string Le(std::uint64_t v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<char>(v >> (8 * i)));
+    }
+    return out;
+}
+std::string Record(const std::string& name, const std::vector<std::string>& values,
+                   const std::vector<std::string>& subkeys) {
+    std::string out = Le(name.size(), 4) + name + Le(values.size(), 4);
+    for (const std::string& v : values) {
+        out += Le(v.size(), 4) + v + Le(reg::RegNone, 4) + Le(0, 4);
+    }
+    out += Le(subkeys.size(), 4);
+    for (const std::string& k : subkeys) {
+        out += k;
+    }
+    return out;
+}
+// A key "k" with one "k" below it, and so on: keys levels in all.
+std::string Chain(int keys) {
+    return Record("k", {}, keys == 1 ? std::vector<std::string>{} : std::vector{Chain(keys - 1)});
+}
+std::string HiveFileOf(const std::string& tree) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char b : tree) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+    }
+    return "TARNUREG" + Le(1, 4) + Le(crc ^ 0xFFFFFFFFu, 4) + Le(tree.size(), 8) + tree;
+}
+
 TEST(FileRegistryTest, ACorruptHiveIsReportedAndNeverOverwritten) {
     TempRegistry t;
     ASSERT_EQ(Modul_reg::CreateRegKey(t.registry, kUser, "Software\\K"), 1);
@@ -111,8 +147,18 @@ TEST(FileRegistryTest, ACorruptHiveIsReportedAndNeverOverwritten) {
     const std::string good = ReadFile(file);
     std::string flipped = good;
     flipped[flipped.size() / 2] ^= 0x01;
-    const std::string bad[] = {"", "kein Registrierungszweig", good.substr(0, good.size() - 1),
-                               good + "x", flipped};
+    const std::string bad[] = {
+        "", "kein Registrierungszweig", good.substr(0, good.size() - 1), good + "x", flipped,
+        // Intact headers around trees no hive can hold.
+        HiveFileOf(Record("", {"Wert", "WERT"}, {})),
+        HiveFileOf(Record("", {}, {Record("\xC3\xA4", {}, {}), Record("\xC3\x84", {}, {})})),
+        HiveFileOf(Record("", {}, {Record("a\\b", {}, {})})),
+        HiveFileOf(Record("", {}, {Record("", {}, {})})),
+        HiveFileOf(Record("", {}, {Record(std::string(256, 'n'), {}, {})})),
+        HiveFileOf(Record("Wurzel", {}, {})), HiveFileOf(Record("", {}, {}) + "x"),
+        HiveFileOf(Le(0, 4) + Le(1000, 4) + Le(0, 4)),
+        HiveFileOf(Record("", {}, {Chain(513)})),  // one key deeper than Windows allows
+    };
     for (const std::string& bytes : bad) {
         WriteFile(file, bytes);
         reg::HKEY key = 0;
@@ -122,6 +168,12 @@ TEST(FileRegistryTest, ACorruptHiveIsReportedAndNeverOverwritten) {
         EXPECT_EQ(ReadFile(file), bytes);
         EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
     }
+    // Subkeys out of Windows' order, as another version may have left them, and the deepest key
+    // Windows allows still read.
+    WriteFile(file,
+              HiveFileOf(Record("", {}, {Record("b", {}, {}), Record("A", {}, {Chain(511)})})));
+    EXPECT_EQ(Modul_reg::RegKeyExists(t.registry, kUser, "B"), 0);
+    EXPECT_EQ(Modul_reg::RegKeyExists(t.registry, kUser, "a\\k"), 0);
     // The other hive is not affected.
     EXPECT_EQ(Modul_reg::CreateRegKey(t.registry, kMachine, "Software"), 1);
 }
