@@ -1,13 +1,15 @@
 // Arbitrary bytes as a hive file, then one key and one value written into it. The registry must
 // either refuse the hive as corrupt and leave the file exactly as it was, or keep everything
-// the hive held and add the value; and any hive it reads must write back to the same bytes.
+// the hive held, in its order, and add the value.
 //
 // The first input byte chooses the file: odd takes the rest as it is, even takes the rest as
 // the tree and puts a matching header (length and checksum) in front, so that the fuzzer gets
 // past the checksum into the tree itself.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "platform/linux/posix/file_registry.h"
@@ -16,9 +18,7 @@
 namespace {
 
 using tarnu::fuzz::Check;
-using tarnu::posix::HiveKey;
-using tarnu::posix::ParseHive;
-using tarnu::posix::SerializeHive;
+using tarnu::posix::Hive;
 namespace reg = tarnu::reg;
 
 std::uint32_t Crc32(const std::string& bytes) {
@@ -46,6 +46,31 @@ std::string WithHeader(const std::string& tree) {
     return out + tree;
 }
 
+// Every key and value of a hive in the order stored, one entry each; names hold no NUL, so
+// the entries cannot be mistaken for each other.
+std::vector<std::string> Listing(const Hive& hive) {
+    std::vector<std::string> out;
+    std::vector<std::string> path{""};
+    hive.ForEachKey(hive.Root(), [&](Hive::Key key, std::size_t depth) {
+        path.resize(depth + 1);
+        if (depth > 0) {
+            path[depth] = path[depth - 1] + "\\" + std::string(hive.Name(key));
+        }
+        out.push_back("K" + path[depth]);
+        hive.ForEachValue(key, [&](const tarnu::posix::HiveValue& v) {
+            out.push_back("V" + path[depth] + '\0' + std::string(v.name) + '\0' +
+                          std::to_string(v.type) + '\0' + std::string(v.data));
+        });
+    });
+    return out;
+}
+
+void Remove(std::vector<std::string>& listing, const std::string& entry) {
+    const auto at = std::find(listing.begin(), listing.end(), entry);
+    Check(at != listing.end(), "an entry of the write is missing");
+    listing.erase(at);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -54,14 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::string bytes = (data[0] & 1) ? rest : WithHeader(rest);
-    HiveKey original;
-    const bool valid = ParseHive(bytes, original);
-    if (valid) {
-        HiveKey again;
-        Check(ParseHive(SerializeHive(original), again) &&
-                  SerializeHive(again) == SerializeHive(original),
-              "a hive does not write back to itself");
-    }
+    Hive original;
+    const bool valid = original.Load(bytes);
 
     const std::string& folder = tarnu::fuzz::ScratchFolder();
     tarnu::posix::FileRegistry registry(folder, folder + "/machine");
@@ -85,31 +104,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     Check(set == reg::ErrorSuccess, "writing into a valid hive failed");
-    HiveKey after;
-    Check(ParseHive(tarnu::fuzz::ReadBytes(file), after), "the written hive does not read");
-    HiveKey* written = after.FindSubkey("Software");
-    written = written ? written->FindSubkey("Fuzz") : nullptr;
-    Check(written && written->FindValue("Wert") && written->FindValue("Wert")->type == 4,
+    Hive after;
+    Check(after.Load(tarnu::fuzz::ReadBytes(file)), "the written hive does not read");
+    std::vector<std::string> names;
+    const auto written = after.Find({"Software", "Fuzz"}, &names);
+    const auto value = written ? after.Value(*written, "Wert") : std::nullopt;
+    Check(value && value->type == 4 && value->data == std::string("\1\0\0\0", 4),
           "the value is missing");
-    // Take the write back out again: what is left must be the hive as it was.
-    HiveKey* software = after.FindSubkey("Software");
-    HiveKey* hadSoftware = original.FindSubkey("Software");
-    HiveKey* hadFuzz = hadSoftware ? hadSoftware->FindSubkey("Fuzz") : nullptr;
-    const tarnu::posix::HiveValue* hadValue = hadFuzz ? hadFuzz->FindValue("Wert") : nullptr;
+
+    // Take the write back out again: what is left must be the hive as it was, in its order.
+    const auto hadFuzz = original.Find({"Software", "Fuzz"});
+    const auto hadValue = hadFuzz ? original.Value(*hadFuzz, "Wert") : std::nullopt;
+    std::vector<std::string> before = Listing(original);
+    std::vector<std::string> left = Listing(after);
+    const std::string software = "\\" + names[0];
+    const std::string fuzz = software + "\\" + names[1];
+    const std::string head = "V" + fuzz + '\0' + std::string(value->name) + '\0';
+    const auto replaced = std::find_if(left.begin(), left.end(),
+                                       [&](const std::string& e) { return e.starts_with(head); });
+    Check(replaced != left.end(), "the value is not listed");
     if (hadValue) {
-        written->SetValue("Wert", hadValue->type, hadValue->data);
-    } else {
-        auto& values = written->values;
-        values.erase(values.begin() + (written->FindValue("Wert") - values.data()));
+        // Replaced in its place.
+        Check(before.size() == left.size() && before[replaced - left.begin()].starts_with(head),
+              "the value was not replaced in its place");
+        before.erase(before.begin() + (replaced - left.begin()));
     }
+    left.erase(replaced);
     if (!hadFuzz) {
-        auto& subs = software->subkeys;
-        subs.erase(subs.begin() + (software->FindSubkey("Fuzz") - subs.data()));
+        Remove(left, "K" + fuzz);
     }
-    if (!hadSoftware) {
-        after.subkeys.erase(after.subkeys.begin() + (software - after.subkeys.data()));
+    if (!original.Find({"Software"})) {
+        Remove(left, "K" + software);
     }
-    Check(SerializeHive(after) == SerializeHive(original),
-          "the write changed other parts of the hive");
+    Check(left == before, "the write changed other parts of the hive");
     return 0;
 }

@@ -3,6 +3,7 @@
 // alone, and that the file functions agree with the text rules they are built on.
 
 #include <fuzzer/FuzzedDataProvider.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <optional>
@@ -63,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Reading through the file agrees with the text rules and keeps to the buffer.
     const std::string path = tarnu::fuzz::ScratchFolder() + "/t.ini";
     tarnu::fuzz::WriteBytes(path, content);
+    ::chmod(path.c_str(), 0644);  // run as root, only a file nobody else may write is read
     IniProfile profile;
     const std::optional<std::string> found = ini::FindValue(content, section, key);
     const std::string expectedRead = found ? *found : ini::DefaultForm(value);

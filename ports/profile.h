@@ -17,7 +17,10 @@ class ProfileApi {
     // at most size-1 characters and a closing NUL, and returns the number of characters copied
     // without the NUL. A value that does not fit is cut, and the result is then size-1: a caller
     // that needs the whole value asks again with a larger buffer while it gets size-1 back. With
-    // size 0 nothing is written and the result is 0.
+    // size 0 nothing is written and the result is 0. Where a run can act for other users (on
+    // Linux, as root) a file that someone else could have written is not believed: then
+    // nothing of it is read and tarnu::Error 70 is raised with a German message that names the
+    // file and the remedy.
     virtual std::uint32_t GetPrivateProfileStringA(const std::string& section,
                                                    const std::string& key,
                                                    const std::string& defaultValue, char* buffer,

@@ -26,7 +26,8 @@ class Modul_ini {
     std::string GetIniFileName();
 
     // The value of key in section of fileName (the settings file when fileName is empty), or
-    // defaultValue when the file, the section or the key is missing. Never fails.
+    // defaultValue when the file, the section or the key is missing. Fails only where the
+    // platform does not believe the file in this run (ProfileApi): then its error is raised.
     std::string ReadIniValue(const std::string& section, const std::string& key,
                              const std::string& defaultValue, const std::string& fileName);
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "ports/error.h"
 #include "ports/files.h"
 #include "update/shell_copy.h"
 
@@ -35,12 +36,29 @@ Workstationupdate::Workstationupdate(app::Application& app, WorkstationupdateSer
     : Form(app, Describe()), services_(std::move(services)) {}
 
 void Workstationupdate::OnLoad() {
-    SetText(TargetKey, services_.settings.ReadIniValue(SettingsSection, TargetKey,
-                                                       services_.defaultTarget, ""));
-    SetText(SourceKey, services_.settings.ReadIniValue(SettingsSection, SourceKey, "", ""));
+    settingsBelieved_ = true;
+    try {
+        SetText(TargetKey, services_.settings.ReadIniValue(SettingsSection, TargetKey,
+                                                           services_.defaultTarget, ""));
+        SetText(SourceKey, services_.settings.ReadIniValue(SettingsSection, SourceKey, "", ""));
+    } catch (const Error& error) {
+        if (error.number() != err::PermissionDenied) {
+            throw;
+        }
+        // A settings file that another user could have written must not choose what an
+        // administrator copies: the window says so once and starts from the defaults, and
+        // leaves the file as it is, for the administrator to look at.
+        settingsBelieved_ = false;
+        app_.MsgBox(error.description(), ui::vbCritical);
+        SetText(TargetKey, services_.defaultTarget);
+        SetText(SourceKey, "");
+    }
 }
 
 void Workstationupdate::OnUnload() {
+    if (!settingsBelieved_) {
+        return;
+    }
     // Exactly as the boxes hold them; a failed write ends the steps, so the target is not
     // written after a source that could not be.
     services_.settings.WriteIniValue(SettingsSection, SourceKey, Text(SourceKey), "");

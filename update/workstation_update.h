@@ -44,6 +44,8 @@ class Workstationupdate : public app::Form {
     void Kopieren();
 
     WorkstationupdateServices services_;
+    // Whether the settings file was believed when the window loaded; only then is it saved.
+    bool settingsBelieved_ = true;
 };
 
 }  // namespace tarnu::update

@@ -113,6 +113,19 @@ TEST_F(Unattended, UpdateCopiesTheRememberedFoldersAndPrintsWhatItCopied) {
     EXPECT_EQ(o.exitCode, 1);
     EXPECT_EQ(o.out, "Kopiert: 0 Dateien, 0 Bytes\n");
     EXPECT_NE(o.err.find("fehlt"), std::string::npos) << o.err;
+
+    // Settings that others may change do not steer a root run: it stops before copying.
+    if (::geteuid() == 0) {
+        Settings(source.path() + "/*", target.path() + "/fremd/");
+        ASSERT_EQ(::chmod(program.file("tarnu-system-tool.ini").c_str(), 0666), 0);
+        o = Run("--update");
+        EXPECT_EQ(o.exitCode, 1);
+        EXPECT_EQ(o.out, "");
+        EXPECT_NE(o.err.find("chmod go-w '" + program.file("tarnu-system-tool.ini")),
+                  std::string::npos)
+            << o.err;
+        EXPECT_FALSE(FileExists(target.file("fremd")));
+    }
 }
 
 TEST_F(Unattended, UsageErrorsDoNothing) {

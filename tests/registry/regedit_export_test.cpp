@@ -27,24 +27,34 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsAndWrapsThem) {
-    posix::HiveKey root;
-    posix::HiveKey& office = root.AddSubkey("Office");
-    office.SetValue("", reg::RegSz, "Standard\0"s);
-    office.SetValue("Pfad", reg::RegSz, "C:\\Pro \"gramm\"\0"s);
-    office.SetValue("Security", reg::RegDword, Bytes({1, 0, 0, 0}));
-    office.SetValue("Minus", reg::RegDword, Bytes({0xFE, 0xFF, 0xFF, 0xFF}));
-    office.SetValue("Liste", reg::RegMultiSz, "x\0y\0\0"s);
-    office.SetValue("Roh", reg::RegBinary, Bytes({0, 0xAB}));
-    office.SetValue("Ohne", reg::RegSz, "abc");
-    office.SetValue("Kurz", reg::RegDword, Bytes({1}));
+    posix::Hive hive;
+    bool changed = false;
+    auto put = [&](std::vector<std::string> names, std::string_view name, reg::DWORD type,
+                   std::string_view data) {
+        ASSERT_EQ(hive.CreateKey(names, 0, changed), 0);
+        ASSERT_EQ(hive.SetValue(names, name, type, data, changed), 0);
+    };
+    put({"Office"}, "", reg::RegSz, "Standard\0"s);
+    put({"Office"}, "Pfad", reg::RegSz, "C:\\Pro \"gramm\"\0"s);
+    put({"Office"}, "Security", reg::RegDword, Bytes({1, 0, 0, 0}));
+    put({"Office"}, "Minus", reg::RegDword, Bytes({0xFE, 0xFF, 0xFF, 0xFF}));
+    put({"Office"}, "Liste", reg::RegMultiSz, "x\0y\0\0"s);
+    put({"Office"}, "Roh", reg::RegBinary, Bytes({0, 0xAB}));
+    put({"Office"}, "Ohne", reg::RegSz, "abc");
+    put({"Office"}, "Kurz", reg::RegDword, Bytes({1}));
+    // Strings that would steer the terminal or reorder what it shows.
+    put({"Office"}, "Esc", reg::RegSz, "\x1b[2J\0"s);
+    put({"Office"}, "Bidi", reg::RegSz, "a\u202Eb\0"s);
     std::string bin;
     for (int i = 0; i < 48; ++i) {
         bin.push_back(static_cast<char>(i));
     }
-    office.SetValue("Bin", reg::RegBinary, bin);  // too long for one line
-    office.AddSubkey("zweiter");
-    office.AddSubkey("Erster").SetValue("level", reg::RegDword, Bytes({1, 0, 0, 0}));
-    office.AddSubkey("Klammer]");  // a section name runs to the last "]" of its line
+    put({"Office"}, "Bin", reg::RegBinary, bin);  // too long for one line
+    std::vector<std::string> second{"Office", "zweiter"};
+    ASSERT_EQ(hive.CreateKey(second, 0, changed), 0);
+    put({"Office", "Erster"}, "level", reg::RegDword, Bytes({1, 0, 0, 0}));
+    std::vector<std::string> bracket{"Office", "Klammer]"};  // a section name runs to the last "]"
+    ASSERT_EQ(hive.CreateKey(bracket, 0, changed), 0);
 
     const std::vector<std::string> expected = {
         "REGEDIT4",
@@ -58,6 +68,8 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsAndWrapsThem) {
         "\"Roh\"=hex:00,ab",
         "\"Ohne\"=hex(1):61,62,63",
         "\"Kurz\"=hex(4):01",
+        "\"Esc\"=hex(1):1b,5b,32,4a,00",
+        "\"Bidi\"=hex(1):61,e2,80,ae,62,00",
         "\"Bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\",
         "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,2f",
         "",
@@ -70,8 +82,10 @@ TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsAndWrapsThem) {
         "",
     };
     posix::UnfitName unfit;
-    EXPECT_EQ(Lines(posix::ExportRegedit4(office, "HKEY_CURRENT_USER\\Office", unfit).value_or("")),
-              expected);
+    std::string text;
+    EXPECT_TRUE(posix::ExportRegedit4(hive, *hive.Find({"Office"}), "HKEY_CURRENT_USER\\Office",
+                                      unfit, [&](std::string_view piece) { text += piece; }));
+    EXPECT_EQ(Lines(text), expected);
 }
 
 // Runs the export tool over the registry of `t`, which it finds through the XDG variables. A tool
@@ -116,19 +130,25 @@ TEST(RegeditExportTest, ToolShowsWhatTheSwitchWrote) {
 }
 
 // A line break in a name would end its line in the file, and the rest of the name would become
-// lines of their own: values or whole sections that a later import on Windows would write.
-TEST(RegeditExportTest, ToolRefusesNamesThatWouldBreakTheirLine) {
+// lines of their own: values or whole sections that a later import on Windows would write. ESC
+// and other controls would steer the terminal the export is read on.
+TEST(RegeditExportTest, ToolRefusesNamesWithControlsAndPrintsNothing) {
     struct Case {
         std::string key, value, message;
     };
     const std::vector<Case> cases = {
         {"Software\\a\r\n[HKEY_LOCAL_MACHINE]", "",
-         "Der Schlüssel HKEY_CURRENT_USER\\Software\\a<CR><LF>[HKEY_LOCAL_MACHINE] lässt"},
-        {"Software\\Gut\\cr\r", "", "Der Schlüssel HKEY_CURRENT_USER\\Software\\Gut\\cr<CR> lässt"},
+         "Der Schlüssel HKEY_CURRENT_USER\\Software\\a\\x0D\\x0A[HKEY_LOCAL_MACHINE] lässt"},
+        {"Software\\Gut\\cr\r", "",
+         "Der Schlüssel HKEY_CURRENT_USER\\Software\\Gut\\cr\\x0D lässt"},
+        {"Software\\Gut\\\x1b]2;Titel\a", "",
+         "Der Schlüssel HKEY_CURRENT_USER\\Software\\Gut\\\\x1B]2;Titel\\x07 lässt"},
         {"Software\\Gut", "x\"=\"\"\n[HKEY_LOCAL_MACHINE\\Software\\Evil]\n\"y",
          "Der Schlüssel HKEY_CURRENT_USER\\Software\\Gut lässt sich nicht im REGEDIT4-Format "
-         "ausgeben: Der Name seines Werts x\"=\"\"<LF>[HKEY_LOCAL_MACHINE\\Software\\Evil]<LF>\"y "
-         "enthält einen Zeilenumbruch."},
+         "ausgeben: Der Name seines Werts "
+         "x\"=\"\"\\x0A[HKEY_LOCAL_MACHINE\\Software\\Evil]\\x0A\"y "
+         "enthält einen Zeilenumbruch oder ein anderes Steuerzeichen."},
+        {"Software\\Gut", "\x1b[2Jfalsch", "Der Name seines Werts \\x1B[2Jfalsch enthält"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -141,10 +161,10 @@ TEST(RegeditExportTest, ToolRefusesNamesThatWouldBreakTheirLine) {
         t.registry.RegCloseKey(key);
 
         const CommandRun run = RunTool(t, "export HKCU");
-        EXPECT_NE(run.exitCode, 0);
+        EXPECT_EQ(run.exitCode, 4);
         EXPECT_EQ(run.out, "") << "no part of the file may be printed";
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-        EXPECT_EQ(run.err.find('\r'), std::string::npos);
+        EXPECT_EQ(run.err.find_first_of("\r\x1b\a"), std::string::npos);
         // What holds no such name still exports.
         EXPECT_EQ(RunTool(t, "export HKCU 'Software\\Anders'").exitCode, 0);
     }

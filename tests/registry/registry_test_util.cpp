@@ -4,29 +4,55 @@
 
 namespace tarnu::test {
 
-std::optional<posix::HiveKey> StoredKey(const TempRegistry& r, reg::HKEY hive,
-                                        const std::string& keyPath) {
+namespace {
+
+std::optional<posix::Hive> StoredHive(const TempRegistry& r, reg::HKEY hive) {
     posix::FileRegistry fresh(r.userFolder, r.machineFolder);
-    posix::HiveKey root;
-    std::vector<std::string> names;
-    if (fresh.LoadHive(hive, root) != reg::ErrorSuccess ||
-        posix::SplitKeyPath(keyPath, names) != reg::ErrorSuccess) {
-        return std::nullopt;
-    }
-    const posix::HiveKey* key = posix::FindKey(root, names);
-    return key ? std::optional<posix::HiveKey>(*key) : std::nullopt;
+    posix::Hive loaded;
+    return fresh.LoadHive(hive, loaded) == reg::ErrorSuccess ? std::optional(std::move(loaded))
+                                                             : std::nullopt;
 }
 
-std::optional<posix::HiveValue> StoredValue(const TempRegistry& r, reg::HKEY hive,
-                                            const std::string& keyPath,
-                                            const std::string& valueName) {
-    const auto key = StoredKey(r, hive, keyPath);
-    const posix::HiveValue* value = key ? key->FindValue(valueName) : nullptr;
-    return value ? std::optional<posix::HiveValue>(*value) : std::nullopt;
+std::optional<posix::Hive::Key> StoredKey(const posix::Hive& hive, const std::string& keyPath) {
+    std::vector<std::string> names;
+    return posix::SplitKeyPath(keyPath, names) == reg::ErrorSuccess ? hive.Find(names)
+                                                                    : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Stored> StoredValue(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath,
+                                  const std::string& valueName) {
+    const auto loaded = StoredHive(r, hive);
+    const auto key = loaded ? StoredKey(*loaded, keyPath) : std::nullopt;
+    const auto value = key ? loaded->Value(*key, valueName) : std::nullopt;
+    return value ? std::optional(Stored{value->type, std::string(value->data)}) : std::nullopt;
 }
 
 bool StoredKeyExists(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath) {
-    return StoredKey(r, hive, keyPath).has_value();
+    const auto loaded = StoredHive(r, hive);
+    return loaded && StoredKey(*loaded, keyPath);
+}
+
+std::vector<std::string> Listing(const TempRegistry& r, reg::HKEY hive) {
+    std::vector<std::string> out;
+    const auto loaded = StoredHive(r, hive);
+    if (!loaded) {
+        return out;
+    }
+    std::vector<std::string> path{""};
+    loaded->ForEachKey(loaded->Root(), [&](posix::Hive::Key key, std::size_t depth) {
+        path.resize(depth + 1);
+        if (depth > 0) {
+            path[depth] = path[depth - 1] + "\\" + std::string(loaded->Name(key));
+            out.push_back(path[depth]);
+        }
+        loaded->ForEachValue(key, [&](const posix::HiveValue& v) {
+            out.push_back(path[depth] + ":" + std::string(v.name) + "=" + std::to_string(v.type) +
+                          "/" + std::string(v.data));
+        });
+    });
+    return out;
 }
 
 std::string Bytes(std::initializer_list<int> bytes) {

@@ -22,14 +22,18 @@ struct TempRegistry {
     posix::FileRegistry registry{userFolder, machineFolder};
 };
 
+struct Stored {
+    std::uint32_t type = 0;
+    std::string data;
+};
 // The value as it is stored on disk now, read through a fresh instance; nullopt when the key or
 // the value is missing or the hive does not load.
-std::optional<posix::HiveValue> StoredValue(const TempRegistry& r, reg::HKEY hive,
-                                            const std::string& keyPath,
-                                            const std::string& valueName);
-std::optional<posix::HiveKey> StoredKey(const TempRegistry& r, reg::HKEY hive,
-                                        const std::string& keyPath);
+std::optional<Stored> StoredValue(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath,
+                                  const std::string& valueName);
 bool StoredKeyExists(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath);
+// Every key of a hive on disk as "\Full\Name" and each value after its key as
+// "\Full\Name:value=type/data", in the order stored; empty when the hive does not load.
+std::vector<std::string> Listing(const TempRegistry& r, reg::HKEY hive);
 std::string Bytes(std::initializer_list<int> bytes);
 
 // RegSetValueExA with the data as a string, RegCreateKeyExA with all rights by default.

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include <thread>
 
 #include "platform/linux/posix/ini_profile.h"
+#include "ports/error.h"
 #include "tests/settings/profile_cases.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
@@ -65,21 +68,6 @@ TEST_F(IniFile, RewriteKeepsModeAndLinksAndLeavesNothingBeside) {
     EXPECT_EQ(test::FolderContents(dir.path()), (std::vector<std::string>{"shared.ini", "t.ini"}));
 }
 
-// In a program folder others can write, a user's link at the settings file would make root's
-// next write change any file the user names.
-TEST_F(IniFile, AnotherUsersLinkIsNotFollowed) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "giving a link to another user needs root";
-    }
-    WriteFile(dir.file("root-only"), "geheim\n");
-    ASSERT_EQ(::chmod(dir.file("root-only").c_str(), 0600), 0);
-    ASSERT_EQ(::symlink(dir.file("root-only").c_str(), path.c_str()), 0);
-    ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0);
-    EXPECT_EQ(profile.WritePrivateProfileStringA("Pfade", "Quelle", "x", path), 0);
-    EXPECT_EQ(ReadFile(dir.file("root-only")), "geheim\n");
-    EXPECT_TRUE(S_ISLNK(test::StatOf(path).st_mode));
-}
-
 TEST_F(IniFile, AWriterWaitsForAnotherProcessOnlySoLong) {
     WriteFile(path, "[S]\r\nk=1\r\n");
     const int held = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -111,33 +99,61 @@ TEST_F(IniFile, AFailedWriteLeavesNoNewFileBehind) {
     EXPECT_EQ(Get(profile, path), "v");
 }
 
-// Only a regular file of a sensible size is a settings file: anything else reads as a missing
-// file, without waiting and without reading on and on, and is not written.
-TEST_F(IniFile, OnlyARegularFileUpToItsLimitIsReadOrWritten) {
+// Only a regular file of a sensible size, reached under the link rule, is a settings file:
+// anything else reads as a missing file, without waiting and without reading on and on, and is
+// not written. What is not a settings file is never even opened: opening a link to a watchdog
+// device would reboot the machine, and a root run must not read another user's choice of file.
+TEST_F(IniFile, OnlyARegularFileReachedUnderTheLinkRuleIsOpenedReadOrWritten) {
     const std::string head = "[S]\r\nk=v\r\n;";
+    const std::string secret = dir.file("secret");
+    const std::string fifo = dir.file("fifo");
     struct Case {
         const char* what;
-        std::function<void(const std::string& path)> make;
+        std::function<bool()> make;  // false: cannot be made here
+        std::string unopened;        // what must never be opened
         std::string read;
         int written;
     };
     const std::vector<Case> cases = {
-        {"FIFO", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, "DEF", 0},
+        {"FIFO", [&] { return ::mkfifo(path.c_str(), 0600) == 0; }, path, "DEF", 0},
+        {"device", [&] { return ::mknod(path.c_str(), S_IFCHR | 0600, ::makedev(1, 3)) == 0; },
+         path, "DEF", 0},
+        {"root's link to a FIFO",
+         [&] { return ::mkfifo(fifo.c_str(), 0600) == 0 && ::symlink("fifo", path.c_str()) == 0; },
+         fifo, "DEF", 0},
+        {"another user's link to root's file",
+         [&] {
+             return ::symlink(secret.c_str(), path.c_str()) == 0 &&
+                    ::lchown(path.c_str(), 65534, 65534) == 0;
+         },
+         secret, "DEF", 0},
         {"file at the limit",
-         [&](const std::string& p) {
-             WriteFile(p, head + std::string(kFileLimit - head.size(), 'x'));
+         [&] {
+             WriteFile(path, head + std::string(kFileLimit - head.size(), 'x'));
+             return true;
          },
-         "v", 1},
+         "", "v", 1},
         {"file over the limit",
-         [&](const std::string& p) {
-             WriteFile(p, head + std::string(kFileLimit + 1 - head.size(), 'x'));
+         [&] {
+             WriteFile(path, head + std::string(kFileLimit + 1 - head.size(), 'x'));
+             return true;
          },
-         "DEF", 0},
+         "", "DEF", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ::unlink(path.c_str());
-        c.make(path);
+        ::unlink(fifo.c_str());
+        WriteFile(secret, "[S]\r\nk=geheim\r\n");
+        ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+        if (!c.make()) {
+            continue;  // no devices or other users' links here
+        }
+        const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(opens, 0);
+        if (!c.unopened.empty()) {
+            ASSERT_GE(::inotify_add_watch(opens, c.unopened.c_str(), IN_OPEN), 0);
+        }
         const ino_t before = test::StatOf(path).st_ino;
         const pid_t child = test::StartChild([&] {
             ::alarm(5);
@@ -145,14 +161,70 @@ TEST_F(IniFile, OnlyARegularFileUpToItsLimitIsReadOrWritten) {
                    (profile.WritePrivateProfileStringA("S", "k", "w", path) == c.written ? 0 : 2);
         });
         EXPECT_EQ(test::WaitChild(child), 0);
+        inotify_event event{};
+        EXPECT_LT(::read(opens, &event, sizeof event), 0) << "opened " << c.unopened;
+        ::close(opens);
         EXPECT_EQ(test::StatOf(path).st_ino == before, c.written == 0)
             << "a refused write changes nothing";
+        EXPECT_EQ(ReadFile(secret), "[S]\r\nk=geheim\r\n");
     }
     // A value that would take the file over the limit is refused too.
     ::unlink(path.c_str());
     WriteFile(path, head);
     EXPECT_EQ(profile.WritePrivateProfileStringA("S", "k", std::string(kFileLimit, 'y'), path), 0);
     EXPECT_EQ(ReadFile(path), head);
+}
+
+// The settings file decides from where and to where a root run copies. Root believes only one
+// of root's that nobody else may write, and says which file and what to do; a user's own runs
+// read their own file as ever.
+TEST_F(IniFile, ARootRunBelievesOnlyASettingsFileOfRootsThatNobodyElseMayWrite) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    const std::string named = dir.file("e\x1b[31m.ini");  // its name must not steer a terminal
+    struct Row {
+        uid_t owner;
+        mode_t mode;
+        bool believed;
+    };
+    for (const Row& row : std::vector<Row>{{0, 0644, true},
+                                           {0, 0600, true},
+                                           {0, 0664, false},
+                                           {0, 0606, false},
+                                           {65534, 0644, false}}) {
+        SCOPED_TRACE(std::to_string(row.owner) + " " + std::to_string(row.mode));
+        WriteFile(named, "[S]\r\nk=v\r\n");
+        ASSERT_EQ(::chown(named.c_str(), row.owner, row.owner), 0);
+        ASSERT_EQ(::chmod(named.c_str(), row.mode), 0);
+        std::string read;
+        std::string refusal;
+        try {
+            read = Get(profile, named);
+        } catch (const Error& e) {
+            EXPECT_EQ(e.number(), 70);
+            refusal = e.description();
+        }
+        EXPECT_EQ(read, row.believed ? "v" : "");
+        EXPECT_EQ(refusal.empty(), row.believed) << refusal;
+        if (!row.believed) {
+            const std::string shown = dir.file("e\\x1B[31m.ini");
+            EXPECT_NE(refusal.find("chown root '" + shown + "'\nchmod go-w '" + shown + "'"),
+                      std::string::npos)
+                << refusal;
+            EXPECT_EQ(refusal.find('\x1b'), std::string::npos);
+        }
+    }
+    // One that root makes is believed also where root's umask lets the group write.
+    const mode_t umask = ::umask(002);
+    EXPECT_EQ(profile.WritePrivateProfileStringA("S", "k", "neu", path), 1);
+    ::umask(umask);
+    EXPECT_EQ(Get(profile, path), "neu");
+
+    test::OpenForUnprivilegedUser(dir.path());
+    ASSERT_EQ(::chmod(named.c_str(), 0666), 0);
+    const pid_t child = test::StartChild([&] { return Get(profile, named) == "v" ? 0 : 1; }, true);
+    EXPECT_EQ(test::WaitChild(child), 0) << "the user's own run reads the user's file";
 }
 
 // A writer killed at some moment of a write leaves the old file or the new one, never a mix.

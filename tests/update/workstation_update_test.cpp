@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include "app/main_form.h"
 #include "platform/linux/posix/ini_profile.h"
 #include "settings/modul_ini.h"
+#include "tests/support/child_process.h"
 #include "tests/support/qt/qt_test_util.h"
 #include "tests/support/recording_message_boxes.h"
 #include "tests/support/scripted_dialogs.h"
@@ -200,6 +202,27 @@ TEST_F(UpdateWindow, ASettingsFileThatCannotBeWrittenEndsTheProgramAtTheClose) {
               (Shown{{"Laufzeitfehler '5':\n\nUngültiger Prozeduraufruf oder ungültiges Argument",
                       ui::vbCritical, "TARNU-System-Tool"}}));
     EXPECT_EQ(ui.quits, std::vector<int>{1});
+}
+
+// A settings file that another user could have written must not choose what an administrator
+// copies: a root run's window says so once, starts from the defaults and leaves the file alone.
+TEST_F(UpdateWindow, ARootRunShowsAnUntrustedSettingsFileOnceAndLeavesItAlone) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    WriteFile(IniFile(), "[Pfade]\nQuelle=/home/fremd\nZiel=/etc\n");
+    ASSERT_EQ(::chown(IniFile().c_str(), 65534, 65534), 0);
+    Open();
+    EXPECT_EQ(Box("Quelle"), "");
+    EXPECT_EQ(Box("Ziel"), "/opt/tarnu");
+    Type("Ziel", "/srv/neu/");
+    Click("ende");
+    EXPECT_EQ(
+        boxes.boxes,
+        (Shown{{posix::UntrustedSettingsText(IniFile()), ui::vbCritical, "TARNU-System-Tool"}}));
+    EXPECT_EQ(ReadFile(IniFile()), "[Pfade]\nQuelle=/home/fremd\nZiel=/etc\n");
+    EXPECT_EQ(StatOf(IniFile()).st_uid, 65534u);
+    EXPECT_TRUE(ui.quits.empty());
 }
 
 TEST_F(UpdateWindow, PickersPutTheChosenFolderInTheBoxAndKeepItOnCancel) {

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,11 +13,14 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/linux/posix/safe_open.h"
+#include "platform/linux/files/file_io.h"
+#include "platform/linux/files/path_walk.h"
 
 namespace tarnu::posix {
 
 namespace {
+
+using files::UniqueFd;
 
 constexpr reg::DWORD kWriteRights = reg::KeySetValue | reg::KeyCreateSubKey | reg::KeyCreateLink |
                                     reg::Delete | reg::WriteDac | reg::WriteOwner;
@@ -32,6 +34,8 @@ reg::LONG StatusOfErrno(int error) {
         case EACCES:
         case EPERM:
         case EROFS:
+        case ELOOP:
+        case files::kRefusedLink:
             return reg::ErrorAccessDenied;
         case ENOSPC:
         case EDQUOT:
@@ -41,45 +45,56 @@ reg::LONG StatusOfErrno(int error) {
     }
 }
 
-// What a failed open of a hive file means: nothing there yet (a missing hive is an empty one),
-// a link in the way, or something in its place that is no hive.
+// What a failed walk to a hive file or open of it means: nothing there yet (a missing hive is
+// an empty one), a link in the way, or something in its place that is no hive.
 reg::LONG StatusOfHiveOpen(int error) {
     switch (error) {
         case ENOENT:
         case ENOTDIR:
             return reg::ErrorSuccess;
-        case ELOOP:
-            return reg::ErrorAccessDenied;
-        case EINVAL:
+        case files::kSpecialFile:
+        case EISDIR:
             return reg::ErrorRegistryCorrupt;
         default:
             return StatusOfErrno(error);
     }
 }
 
-bool IsDirectory(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// The folder a path names its last part in, for paths without a trailing separator.
+std::string ParentOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Whether this process may put a new hive file in place: the folder (or, while it is missing,
 // the nearest folder above it) must be writable, and so must an existing hive file, which an
-// administrator may have made read-only on purpose.
-bool MayWrite(const std::string& folder, const std::string& file) {
+// administrator may have made read-only on purpose. Only a first answer: the change itself
+// goes through the walk and meets any link or swap there.
+bool MayWrite(const std::string& folder, const std::string& name) {
     std::string dir = folder;
-    struct stat st {};
-    while (stat(dir.c_str(), &st) != 0) {
-        const std::string parent = FolderOf(dir);
-        if (errno != ENOENT || parent == dir) {
+    files::Reached reached;
+    for (;;) {
+        const int error = files::Walk(dir, {files::Kind::Folder, O_RDONLY}, reached);
+        if (error == 0) {
+            break;
+        }
+        const std::string parent = ParentOf(dir);
+        if (error != ENOENT || parent == dir) {
             return false;
         }
         dir = parent;
     }
-    if (!S_ISDIR(st.st_mode) || faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    // "." of the folder's own descriptor: the folder that was walked, not a name looked up anew.
+    if (::faccessat(reached.fd.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
         return false;
     }
-    if (dir == folder && faccessat(AT_FDCWD, file.c_str(), F_OK, AT_EACCESS) == 0) {
-        return faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0;
+    if (dir == folder &&
+        ::faccessat(reached.fd.get(), name.c_str(), F_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0) {
+        return ::faccessat(reached.fd.get(), name.c_str(), W_OK,
+                           AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
     }
     return true;
 }
@@ -88,7 +103,7 @@ bool MayWrite(const std::string& folder, const std::string& file) {
 // tool once with administrator rights does not lock the user out of their own hive. True with
 // the owner of `model` when that is someone other than root and this process is root.
 bool OwnerToTake(const struct stat& model, uid_t& uid, gid_t& gid) {
-    if (geteuid() != 0 || (model.st_uid == 0 && model.st_gid == 0)) {
+    if (::geteuid() != 0 || (model.st_uid == 0 && model.st_gid == 0)) {
         return false;
     }
     uid = model.st_uid;
@@ -96,156 +111,125 @@ bool OwnerToTake(const struct stat& model, uid_t& uid, gid_t& gid) {
     return true;
 }
 
-bool OwnerToTake(const std::string& model, uid_t& uid, gid_t& gid) {
-    struct stat st {};
-    return stat(model.c_str(), &st) == 0 && OwnerToTake(st, uid, gid);
-}
-
-reg::LONG MakeFolders(const std::string& folder, mode_t mode) {
-    if (IsDirectory(folder)) {
-        return reg::ErrorSuccess;
-    }
-    const std::string parent = FolderOf(folder);
-    if (parent != folder) {
-        if (const reg::LONG status = MakeFolders(parent, mode)) {
-            return status;
+// Hands the folders the walk has just made to the owner of the folder each was made in, through
+// a descriptor of the very folder that was made: whoever may write the parent could have put
+// something else under its name meanwhile.
+void HandOver(const std::vector<files::MadeFolder>& made) {
+    for (const files::MadeFolder& m : made) {
+        struct stat parent {};
+        uid_t uid = 0;
+        gid_t gid = 0;
+        if (::fstat(m.parent.get(), &parent) != 0 || !OwnerToTake(parent, uid, gid)) {
+            continue;
+        }
+        UniqueFd fd;
+        struct stat st {};
+        if (files::OpenEntry(m.parent.get(), m.name, files::Kind::Folder, O_RDONLY, fd, st) == 0 &&
+            st.st_dev == m.dev && st.st_ino == m.ino) {
+            (void)!::fchown(fd.get(), uid, gid);
         }
     }
-    if (mkdir(folder.c_str(), mode) != 0) {
-        return errno == EEXIST ? reg::ErrorSuccess : StatusOfErrno(errno);
-    }
-    uid_t uid = 0;
-    gid_t gid = 0;
-    if (!OwnerToTake(parent, uid, gid)) {
-        return reg::ErrorSuccess;
-    }
-    // Handed over through the folder just made, never by its name: whoever may write the
-    // parent could have put a link to anything there in the meantime.
-    UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!dir.ok() || fstat(dir.get(), &st) != 0) {
-        return errno == ELOOP || errno == ENOTDIR ? reg::ErrorAccessDenied : StatusOfErrno(errno);
-    }
-    if (st.st_uid != geteuid()) {
-        return reg::ErrorAccessDenied;  // not the folder this process made
-    }
-    (void)!fchown(dir.get(), uid, gid);
-    return reg::ErrorSuccess;
 }
 
-// The lock file of a hive, created when missing. Only a regular file reached without a link
-// serves: anything else in its place is refused. The lock is for the hive's owner alone, since
-// whoever can open it can hold it; a new one belongs to the owner of the folder, as the hive
-// does, and one left open to others by an earlier version is closed up.
-reg::LONG OpenLock(const std::string& folder, const std::string& path, UniqueFd& lock) {
-    auto refused = [](int error) {
-        return error == ELOOP || error == EINVAL ? reg::ErrorAccessDenied : StatusOfErrno(error);
-    };
+// The lock file of a hive in `folder`, created when missing. Only a regular file reached
+// without a link serves: anything else in its place is refused. The lock is for the hive's
+// owner alone, since whoever can open it can hold it; a new one belongs to the owner of the
+// folder, as the hive does. One of this runner's own that others may open (an earlier version
+// made them so) is replaced: writers check after locking that they hold the lock of that name.
+reg::LONG OpenLock(int folder, const struct stat& folderSt, const std::string& name,
+                   UniqueFd& lock) {
     // Another writer may create or (by hand) remove it at the same moment: a few rounds settle it.
     for (int round = 0; round < 8; ++round) {
-        lock = OpenRegular(path, O_RDONLY | O_CREAT | O_EXCL, 0600);
+        lock.Reset(::openat(
+            folder, name.c_str(),
+            O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
         if (lock.ok()) {
             uid_t uid = 0;
             gid_t gid = 0;
-            if (OwnerToTake(folder, uid, gid)) {
-                (void)!fchown(lock.get(), uid, gid);
+            if (OwnerToTake(folderSt, uid, gid)) {
+                (void)!::fchown(lock.get(), uid, gid);
             }
             return reg::ErrorSuccess;
         }
         if (errno != EEXIST) {
-            return refused(errno);
+            return StatusOfErrno(errno);
         }
-        lock = OpenRegular(path, O_RDONLY);
-        if (lock.ok()) {
-            struct stat st {};
-            if (fstat(lock.get(), &st) == 0 && st.st_uid == geteuid() && st.st_nlink == 1 &&
-                (st.st_mode & 077) != 0) {
-                (void)!fchmod(lock.get(), st.st_mode & 0700);
-            }
+        struct stat st {};
+        const int error = files::OpenEntry(folder, name, files::Kind::File, O_RDONLY, lock, st);
+        if (error == 0 && st.st_uid == ::geteuid() && st.st_nlink == 1 && (st.st_mode & 077) != 0) {
+            files::RemoveIfSame(folder, name, st.st_dev, st.st_ino);
+            continue;
+        }
+        if (error == 0) {
             return reg::ErrorSuccess;
         }
-        if (errno != ENOENT) {
-            return refused(errno);
+        if (error != ENOENT) {
+            return error == files::kSpecialFile || error == EISDIR ? reg::ErrorAccessDenied
+                                                                   : StatusOfErrno(error);
         }
     }
     return reg::ErrorRegistryIoFailed;
 }
 
-// The hive in `file`; an empty one while there is no file. `found` gets the status of the file
-// when there is one. The hive is reached only as a regular file and not through a link: a link
-// is refused, and a FIFO, a device or a folder in its place, like a file larger than any hive
-// the tool writes, is not a hive.
-reg::LONG ReadHiveFile(const std::string& file, HiveKey& root,
-                       std::optional<struct stat>* found = nullptr) {
-    UniqueFd fd = OpenRegular(file, O_RDONLY);
-    if (!fd.ok()) {
-        root = HiveKey();
-        return StatusOfHiveOpen(errno);
-    }
-    struct stat st {};
-    if (fstat(fd.get(), &st) != 0) {
-        return StatusOfErrno(errno);
-    }
+// Reads a hive from an open file; ErrorRegistryCorrupt for anything that is not an intact hive.
+reg::LONG ReadHive(int fd, Hive& hive) {
     std::string bytes;
-    if (const int error = ReadWhole(fd.get(), kMaxHiveFileSize, bytes)) {
+    if (const int error = files::ReadWhole(fd, kMaxHiveFileSize, bytes)) {
         return error == EFBIG ? reg::ErrorRegistryCorrupt : StatusOfErrno(error);
     }
-    if (!ParseHive(bytes, root)) {
-        return reg::ErrorRegistryCorrupt;
-    }
-    if (found) {
-        *found = st;
-    }
-    return reg::ErrorSuccess;
+    return hive.Load(std::move(bytes)) ? reg::ErrorSuccess : reg::ErrorRegistryCorrupt;
 }
 
 // Writes the new hive beside the old one, makes it durable and renames it over the old one,
-// so that the file name holds either the complete old or the complete new hive at any moment.
-// The new file takes the mode and owner of `old`, the hive it replaces, if there is one.
-reg::LONG ReplaceHiveFile(const std::string& folder, const std::string& file, mode_t newMode,
-                          const std::optional<struct stat>& old, std::string_view bytes) {
-    std::string temp = file + ".tmp-XXXXXX";
-    // Made with O_EXCL, so never through a link; its owner changes through the descriptor.
-    UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.ok()) {
-        return StatusOfErrno(errno);
+// so that the name holds either the complete old or the complete new hive at any moment. The
+// new file takes the permission bits and owner of `old`, the hive it replaces, if there is one.
+reg::LONG ReplaceHiveFile(int folder, const struct stat& folderSt, const std::string& name,
+                          mode_t newMode, const std::optional<struct stat>& old,
+                          std::string_view bytes) {
+    UniqueFd fd;
+    std::string temp;
+    if (const int error = files::CreateTemporary(folder, name + ".tmp-", "", 0600, fd, temp)) {
+        return StatusOfErrno(error);
     }
-    auto fail = [&temp](int error) {
-        unlink(temp.c_str());
+    struct stat made {};
+    ::fstat(fd.get(), &made);
+    auto fail = [&](int error) {
+        files::RemoveIfSame(folder, temp, made.st_dev, made.st_ino);
         return StatusOfErrno(error);
     };
-    const mode_t mode = old ? old->st_mode & 07777 : newMode;
     uid_t uid = 0;
     gid_t gid = 0;
-    if (old ? OwnerToTake(*old, uid, gid) : OwnerToTake(folder, uid, gid)) {
-        (void)!fchown(fd.get(), uid, gid);
+    if (old ? OwnerToTake(*old, uid, gid) : OwnerToTake(folderSt, uid, gid)) {
+        (void)!::fchown(fd.get(), uid, gid);
     }
-    if (fchmod(fd.get(), mode) != 0 || !WriteAll(fd.get(), bytes) || fsync(fd.get()) != 0) {
+    if (::fchmod(fd.get(), old ? old->st_mode & 0777 : newMode) != 0 ||
+        !files::WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
         return fail(errno);
     }
-    if (rename(temp.c_str(), file.c_str()) != 0) {
+    if (::renameat(folder, temp.c_str(), folder, name.c_str()) != 0) {
         return fail(errno);
     }
     // The new hive is in place and its data on disk: the change is done, whatever the flush of
     // its name says. Reporting it as failed would have the caller believe the old value stands.
-    SyncRenamed(folder, fd.get());
+    files::SyncFolder(folder, fd.get());
     return reg::ErrorSuccess;
 }
 
 // New files are written under a temporary name while the lock is held; any such file found by
 // the holder of the lock was left by a writer that died.
-void RemoveStaleTemporaries(const std::string& folder, const std::string& file) {
-    const std::string prefix = BaseNameOf(file) + ".tmp-";
-    DIR* dir = opendir(folder.c_str());
+void RemoveStaleTemporaries(int folder, const std::string& prefix) {
+    UniqueFd listing(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = listing.ok() ? ::fdopendir(listing.get()) : nullptr;
     if (!dir) {
         return;
     }
-    while (const dirent* entry = readdir(dir)) {
+    listing.Release();
+    while (const dirent* entry = ::readdir(dir)) {
         if (std::string_view(entry->d_name).starts_with(prefix)) {
-            unlinkat(dirfd(dir), entry->d_name, 0);
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
         }
     }
-    closedir(dir);
+    ::closedir(dir);
 }
 
 std::string HomeFolder() {
@@ -255,19 +239,6 @@ std::string HomeFolder() {
     }
     const passwd* pw = getpwuid(geteuid());
     return pw && pw->pw_dir ? pw->pw_dir : "/";
-}
-
-// Walks to the key and puts the stored case of every name in place; false when one is missing.
-bool TakeStoredNames(const HiveKey& root, std::vector<std::string>& names) {
-    const HiveKey* key = &root;
-    for (std::string& name : names) {
-        key = key->FindSubkey(name);
-        if (!key) {
-            return false;
-        }
-        name = key->name;
-    }
-    return true;
 }
 
 std::string WithoutTrailingSlashes(std::string path) {
@@ -285,11 +256,13 @@ FileRegistry::FileRegistry(std::string userFolder, std::string machineFolder,
     // The user's hive is private to the user, as the configuration folder is; machine-wide
     // settings must stay readable for every user.
     user_.folder = WithoutTrailingSlashes(std::move(userFolder));
-    user_.file = user_.folder + "/HKEY_CURRENT_USER.hive";
+    user_.name = "HKEY_CURRENT_USER.hive";
+    user_.file = user_.folder + "/" + user_.name;
     user_.folderMode = 0700;
     user_.fileMode = 0600;
     machine_.folder = WithoutTrailingSlashes(std::move(machineFolder));
-    machine_.file = machine_.folder + "/HKEY_LOCAL_MACHINE.hive";
+    machine_.name = "HKEY_LOCAL_MACHINE.hive";
+    machine_.file = machine_.folder + "/" + machine_.name;
     machine_.folderMode = 0755;
     machine_.fileMode = 0644;
 }
@@ -321,7 +294,7 @@ std::string FileRegistry::MachineFolderFromEnvironment() {
     return WithoutTrailingSlashes(base) + "/tarnu/registry";
 }
 
-const FileRegistry::Hive* FileRegistry::HiveOf(reg::HKEY hive) const {
+const FileRegistry::Place* FileRegistry::PlaceOf(reg::HKEY hive) const {
     if (hive == reg::HKeyCurrentUser) {
         return &user_;
     }
@@ -332,13 +305,24 @@ const FileRegistry::Hive* FileRegistry::HiveOf(reg::HKEY hive) const {
 }
 
 std::string FileRegistry::HiveFile(reg::HKEY hive) const {
-    const Hive* h = HiveOf(hive);
-    return h ? h->file : std::string();
+    const Place* place = PlaceOf(hive);
+    return place ? place->file : std::string();
 }
 
-reg::LONG FileRegistry::LoadHive(reg::HKEY hive, HiveKey& root) const {
-    const Hive* h = HiveOf(hive);
-    return h ? ReadHiveFile(h->file, root) : reg::ErrorInvalidHandle;
+reg::LONG FileRegistry::LoadHive(reg::HKEY hive, Hive& out) const {
+    const Place* place = PlaceOf(hive);
+    if (!place) {
+        return reg::ErrorInvalidHandle;
+    }
+    files::Request request;
+    request.lastLink = files::LastLink::Refuse;
+    request.mayBeMissing = true;
+    files::Reached reached;
+    out = Hive();
+    if (const int error = files::Walk(place->file, request, reached); error != 0) {
+        return StatusOfHiveOpen(error);
+    }
+    return reached.fd.ok() ? ReadHive(reached.fd.get(), out) : reg::ErrorSuccess;
 }
 
 reg::LONG FileRegistry::Resolve(reg::HKEY hKey, const std::string& subKey, Base& base,
@@ -362,7 +346,7 @@ reg::LONG FileRegistry::Resolve(reg::HKEY hKey, Base& base) const {
     return reg::ErrorSuccess;
 }
 
-reg::DWORD FileRegistry::GrantedAccess(const Hive& hive, reg::DWORD samDesired) const {
+reg::DWORD FileRegistry::GrantedAccess(const Place& place, reg::DWORD samDesired) const {
     reg::DWORD access = samDesired & ~(reg::GenericRead | reg::GenericWrite | reg::GenericExecute |
                                        reg::GenericAll | reg::MaximumAllowed);
     if (samDesired & (reg::GenericRead | reg::GenericExecute)) {
@@ -375,7 +359,7 @@ reg::DWORD FileRegistry::GrantedAccess(const Hive& hive, reg::DWORD samDesired) 
         access |= reg::KeyAllAccess;
     }
     if (samDesired & reg::MaximumAllowed) {
-        access |= MayWrite(hive.folder, hive.file) ? reg::KeyAllAccess : reg::KeyRead;
+        access |= MayWrite(place.folder, place.name) ? reg::KeyAllAccess : reg::KeyRead;
     }
     return access;
 }
@@ -393,39 +377,70 @@ reg::HKEY FileRegistry::AddHandle(reg::HKEY root, std::vector<std::string> names
 }
 
 template <typename Change>
-reg::LONG FileRegistry::Mutate(const Hive& hive, Change change) {
-    if (!MayWrite(hive.folder, hive.file)) {
+reg::LONG FileRegistry::Mutate(const Place& place, Change change) {
+    if (!MayWrite(place.folder, place.name)) {
         return reg::ErrorAccessDenied;
     }
-    if (const reg::LONG status = MakeFolders(hive.folder, hive.folderMode)) {
-        return status;
+    files::Request request;
+    request.kind = files::Kind::Folder;
+    request.makeFolders = true;
+    request.folderMode = place.folderMode;
+    files::Reached dir;
+    if (const int error = files::Walk(place.folder, request, dir)) {
+        return StatusOfErrno(error);
     }
+    HandOver(dir.made);
+    const int folder = dir.fd.get();
+    struct stat folderSt {};
+    if (::fstat(folder, &folderSt) != 0) {
+        return StatusOfErrno(errno);
+    }
+
+    // A lock that was removed or replaced while this writer waited for it guards nothing any
+    // more: the writer then takes the lock that has the name now.
+    const std::string lockName = place.name + ".lock";
+    const auto deadline = std::chrono::steady_clock::now() + lockWait_;
     UniqueFd lock;
-    if (const reg::LONG status = OpenLock(hive.folder, hive.file + ".lock", lock)) {
-        return status;
+    for (int round = 0;; ++round) {
+        if (const reg::LONG status = OpenLock(folder, folderSt, lockName, lock)) {
+            return status;
+        }
+        if (const int locked = LockExclusive(lock.get(), deadline)) {
+            return locked == ETIMEDOUT ? reg::ErrorTimeout : StatusOfErrno(locked);
+        }
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(lock.get(), &held) == 0 &&
+            ::fstatat(folder, lockName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            files::SameFile(held, named)) {
+            break;
+        }
+        if (round == 8) {
+            return reg::ErrorRegistryIoFailed;
+        }
     }
-    const int locked = LockExclusive(lock.get(), std::chrono::steady_clock::now() + lockWait_);
-    if (locked != 0) {
-        return locked == ETIMEDOUT ? reg::ErrorTimeout : StatusOfErrno(locked);
-    }
-    RemoveStaleTemporaries(hive.folder, hive.file);
+    RemoveStaleTemporaries(folder, place.name + ".tmp-");
 
     // Another process may have written since this one last read: change the hive as it is now.
-    HiveKey root;
+    Hive hive;
     std::optional<struct stat> old;
-    if (const reg::LONG status = ReadHiveFile(hive.file, root, &old)) {
+    UniqueFd fd;
+    struct stat st {};
+    if (const int error =
+            files::OpenEntry(folder, place.name, files::Kind::File, O_RDONLY, fd, st)) {
+        if (const reg::LONG status = StatusOfHiveOpen(error)) {
+            return status;
+        }
+    } else if (const reg::LONG status = ReadHive(fd.get(), hive)) {
         return status;
+    } else {
+        old = st;
     }
     bool changed = false;
-    if (const reg::LONG status = change(root, changed); status != reg::ErrorSuccess || !changed) {
+    if (const reg::LONG status = change(hive, changed); status != reg::ErrorSuccess || !changed) {
         return status;
     }
-    const std::string bytes = SerializeHive(root);
-    // A hive too large to be read again would be lost as a whole.
-    if (bytes.size() > kMaxHiveFileSize) {
-        return reg::ErrorNoSystemResources;
-    }
-    return ReplaceHiveFile(hive.folder, hive.file, hive.fileMode, old, bytes);
+    return ReplaceHiveFile(folder, folderSt, place.name, place.fileMode, old, hive.Bytes());
 }
 
 reg::LONG FileRegistry::RegOpenKeyExA(reg::HKEY hKey, const std::string& subKey,
@@ -443,17 +458,19 @@ reg::LONG FileRegistry::RegOpenKeyExA(reg::HKEY hKey, const std::string& subKey,
         *result = hKey;
         return reg::ErrorSuccess;
     }
-    const Hive& hive = *HiveOf(base.root);
-    HiveKey root;
-    if (const reg::LONG status = LoadHive(base.root, root); status != reg::ErrorSuccess) {
+    const Place& place = *PlaceOf(base.root);
+    Hive hive;
+    if (const reg::LONG status = LoadHive(base.root, hive); status != reg::ErrorSuccess) {
         return status;
     }
     names.insert(names.begin(), base.names.begin(), base.names.end());
-    if (!TakeStoredNames(root, names)) {
+    std::vector<std::string> stored;
+    if (!hive.Find(names, &stored)) {
         return reg::ErrorFileNotFound;
     }
-    const reg::DWORD access = GrantedAccess(hive, samDesired);
-    if ((access & kWriteRights) && !MayWrite(hive.folder, hive.file)) {
+    names = std::move(stored);
+    const reg::DWORD access = GrantedAccess(place, samDesired);
+    if ((access & kWriteRights) && !MayWrite(place.folder, place.name)) {
         return reg::ErrorAccessDenied;
     }
     *result = AddHandle(base.root, std::move(names), access);
@@ -479,38 +496,28 @@ reg::LONG FileRegistry::RegCreateKeyExA(reg::HKEY hKey, const std::string& subKe
     if (names.size() > kMaxKeyDepth) {
         return reg::ErrorInvalidParameter;
     }
-    const Hive& hive = *HiveOf(base.root);
-    const reg::DWORD access = GrantedAccess(hive, samDesired);
+    const Place& place = *PlaceOf(base.root);
+    const reg::DWORD access = GrantedAccess(place, samDesired);
 
-    HiveKey current;
+    Hive current;
     if (const reg::LONG status = LoadHive(base.root, current); status != reg::ErrorSuccess) {
         return status;
     }
     bool created = false;
-    if (TakeStoredNames(current, names)) {
-        if ((access & kWriteRights) && !MayWrite(hive.folder, hive.file)) {
+    std::vector<std::string> stored;
+    if (current.Find(names, &stored)) {
+        names = std::move(stored);
+        if ((access & kWriteRights) && !MayWrite(place.folder, place.name)) {
             return reg::ErrorAccessDenied;
         }
     } else {
         if (!(base.access & reg::KeyCreateSubKey)) {
             return reg::ErrorAccessDenied;
         }
-        const reg::LONG status = Mutate(hive, [&](HiveKey& root, bool& changed) {
-            HiveKey* key = &root;
-            for (std::size_t i = 0; i < names.size(); ++i) {
-                HiveKey* next = key->FindSubkey(names[i]);
-                if (!next) {
-                    if (i < baseDepth) {
-                        return reg::ErrorKeyDeleted;
-                    }
-                    next = &key->AddSubkey(names[i]);
-                    created = true;
-                }
-                names[i] = next->name;
-                key = next;
-            }
+        const reg::LONG status = Mutate(place, [&](Hive& hive, bool& changed) {
+            const reg::LONG made = hive.CreateKey(names, baseDepth, created);
             changed = created;
-            return reg::ErrorSuccess;
+            return made;
         });
         if (status != reg::ErrorSuccess) {
             return status;
@@ -529,15 +536,20 @@ reg::LONG FileRegistry::RegFlushKey(reg::HKEY hKey) {
         return status;
     }
     // Every change is already on disk when its call returns; this only makes sure of it.
-    const Hive& hive = *HiveOf(base.root);
-    UniqueFd fd = OpenRegular(hive.file, O_RDONLY);
-    if (!fd.ok()) {
-        return StatusOfHiveOpen(errno);
+    files::Request request;
+    request.lastLink = files::LastLink::Refuse;
+    request.mayBeMissing = true;
+    files::Reached reached;
+    if (const int error = files::Walk(PlaceOf(base.root)->file, request, reached)) {
+        return StatusOfHiveOpen(error);
     }
-    if (fsync(fd.get()) != 0) {
+    if (!reached.fd.ok()) {
+        return reg::ErrorSuccess;
+    }
+    if (::fsync(reached.fd.get()) != 0) {
         return StatusOfErrno(errno);
     }
-    const int error = SyncRenamed(hive.folder, fd.get());
+    const int error = files::SyncFolder(reached.folder.get(), reached.fd.get());
     return error == 0 ? reg::ErrorSuccess : StatusOfErrno(error);
 }
 
@@ -559,13 +571,8 @@ reg::LONG FileRegistry::RegSetValueExA(reg::HKEY hKey, const std::string& valueN
         return reg::ErrorInvalidParameter;
     }
     const std::string_view bytes(reinterpret_cast<const char*>(data), data ? cbData : 0);
-    return Mutate(*HiveOf(base.root), [&](HiveKey& root, bool& changed) {
-        HiveKey* key = FindKey(root, base.names);
-        if (!key) {
-            return reg::ErrorKeyDeleted;
-        }
-        changed = key->SetValue(name, type, bytes);
-        return reg::ErrorSuccess;
+    return Mutate(*PlaceOf(base.root), [&](Hive& hive, bool& changed) {
+        return hive.SetValue(base.names, name, type, bytes, changed);
     });
 }
 

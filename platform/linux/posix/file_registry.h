@@ -10,11 +10,14 @@
 // without losing each other's changes, and a crash leaves the old or the new hive. A hive
 // file that does not read as a hive is reported (ErrorRegistryCorrupt) and left alone.
 //
-// Administrators run the tool as root on folders that users own. The hive, its lock and the
-// new file beside it are therefore never reached through a symbolic link (ErrorAccessDenied),
-// anything but a regular file in the place of the hive or larger than kMaxHiveFileSize is no
-// hive (ErrorRegistryCorrupt), ownership is handed on only for files and folders just created,
-// and a lock somebody else keeps is waited for only so long (ErrorTimeout).
+// Administrators run the tool as root on folders that users own. Every folder on the way to a
+// hive is therefore walked with the link rule of the safe path walk (a user's link must not
+// lead a root run into somebody else's folder), the hive, its lock and the new file beside it
+// are reached through the folder's descriptor and never through a symbolic link
+// (ErrorAccessDenied), anything but a regular file in the place of the hive or larger than
+// kMaxHiveFileSize is no hive (ErrorRegistryCorrupt) and is never opened, ownership is handed
+// on only for files and folders just created, and a lock somebody else keeps is waited for
+// only so long (ErrorTimeout).
 //
 // Not safe for use from several threads at once; separate instances are independent.
 
@@ -61,12 +64,13 @@ class FileRegistry : public reg::RegistryApi {
     // The file of a hive; empty for a root key that is not kept here.
     std::string HiveFile(reg::HKEY hive) const;
     // The hive as it is on disk now (empty when there is no file yet).
-    reg::LONG LoadHive(reg::HKEY hive, HiveKey& root) const;
+    reg::LONG LoadHive(reg::HKEY hive, Hive& out) const;
 
   private:
-    struct Hive {
+    struct Place {
         std::string folder;
-        std::string file;
+        std::string name;  // of the hive file in folder
+        std::string file;  // folder + "/" + name
         mode_t folderMode;
         mode_t fileMode;
     };
@@ -82,20 +86,20 @@ class FileRegistry : public reg::RegistryApi {
         bool predefined = false;
     };
 
-    const Hive* HiveOf(reg::HKEY hive) const;
+    const Place* PlaceOf(reg::HKEY hive) const;
     reg::LONG Resolve(reg::HKEY hKey, Base& base) const;
     // The base of hKey and the names of subKey below it.
     reg::LONG Resolve(reg::HKEY hKey, const std::string& subKey, Base& base,
                       std::vector<std::string>& names) const;
-    reg::DWORD GrantedAccess(const Hive& hive, reg::DWORD samDesired) const;
+    reg::DWORD GrantedAccess(const Place& place, reg::DWORD samDesired) const;
     reg::HKEY AddHandle(reg::HKEY root, std::vector<std::string> names, reg::DWORD access);
     // Applies one change to the hive on disk under the writers' lock. `change` reports whether
     // it changed anything; an unchanged hive is not written.
     template <typename Change>
-    reg::LONG Mutate(const Hive& hive, Change change);
+    reg::LONG Mutate(const Place& place, Change change);
 
-    Hive user_;
-    Hive machine_;
+    Place user_;
+    Place machine_;
     std::chrono::milliseconds lockWait_;
     std::map<reg::HKEY, OpenKey> handles_;
     reg::HKEY nextHandle_ = 0x1000;

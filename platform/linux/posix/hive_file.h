@@ -1,14 +1,22 @@
 #pragma once
 
-// One registry hive as a tree of keys and values, and the file it is kept in.
+// One registry hive and the file it is kept in.
 //
 // The file is a fixed header followed by the tree: "TARNUREG", a format version, a CRC-32 of
 // the tree and the tree's length. Anything else - another magic, a version we do not know, a
 // torn or garbled file - is refused as a whole, so a hive is never half read and then written
 // back with the rest missing.
+//
+// A hive at the size limit may hold millions of keys and values. It is therefore kept as the
+// bytes of its file: loading checks them once, a lookup walks them, and a change writes the new
+// file in one pass from the old one. Reading a hive costs about its size in memory and changing
+// it about twice that, whatever its shape; a tree of objects would cost many times the file.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,42 +33,64 @@ constexpr std::size_t kMaxKeyDepth = 512;
 // wrote), and a change that would make a hive larger is refused.
 constexpr std::size_t kMaxHiveFileSize = std::size_t{64} << 20;
 
-// Registry names compare without regard to case: this folds a UTF-8 name to upper case for
-// comparison (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters; other characters
-// and invalid bytes stay as they are).
-std::string FoldName(std::string_view name);
-
+// A value as the hive holds it; the views are into the hive and valid until it changes.
 struct HiveValue {
-    std::string name;
+    std::string_view name;
     std::uint32_t type = 0;
-    std::string data;
+    std::string_view data;
 };
 
-struct HiveKey {
-    std::string name;               // as first created; empty for the root of the hive
-    std::vector<HiveValue> values;  // in the order they were first set
-    std::vector<HiveKey> subkeys;   // ordered by folded name, as Windows lists them
+class Hive {
+  public:
+    // A key: where its record starts in the file. Valid until the hive changes.
+    using Key = std::size_t;
 
-    HiveKey* FindSubkey(std::string_view subkeyName);
-    const HiveKey* FindSubkey(std::string_view subkeyName) const;
-    // The new, empty subkey; the name must not be taken yet.
-    HiveKey& AddSubkey(std::string subkeyName);
-    const HiveValue* FindValue(std::string_view valueName) const;
-    // Replaces a value of the same name, whatever its type, keeping its place and the case of
-    // its name; false when type and data were already exactly these.
-    bool SetValue(std::string_view valueName, std::uint32_t type, std::string_view data);
+    // An empty hive, as a missing file is.
+    Hive();
+    // Takes bytes as the hive when they are a complete, intact hive; otherwise false, and the
+    // hive stays as it was.
+    bool Load(std::string bytes);
+    // The file of the hive as it stands.
+    const std::string& Bytes() const { return bytes_; }
+
+    Key Root() const;
+    // The name as first created; empty for the root.
+    std::string_view Name(Key key) const;
+    // The key at the end of names below the root, each name compared without regard to case;
+    // nullopt when one is missing. stored, if given, gets the names as the hive spells them.
+    std::optional<Key> Find(const std::vector<std::string>& names,
+                            std::vector<std::string>* stored = nullptr) const;
+    std::optional<HiveValue> Value(Key key, std::string_view name) const;
+    // The values of key in the order they were first set.
+    void ForEachValue(Key key, const std::function<void(const HiveValue&)>& visit) const;
+    // key and every key below it, depth first, each before its subkeys and the subkeys of one
+    // key in the order Windows lists them; depth 0 is key itself.
+    void ForEachKey(Key key, const std::function<void(Key, std::size_t depth)>& visit) const;
+
+    // Creates those keys along names that are missing, each in its place among its siblings.
+    // The first `existing` names must be there already (else ErrorKeyDeleted: the key of a
+    // handle was removed meanwhile). names take the spelling of the keys that were there;
+    // created tells whether a key was made.
+    reg::LONG CreateKey(std::vector<std::string>& names, std::size_t existing, bool& created);
+    // Stores a value in the key at names (ErrorKeyDeleted when it is missing). A value of the
+    // same name, whatever its type, is replaced in its place and keeps its name's spelling;
+    // changed is false when type and data were exactly these already.
+    reg::LONG SetValue(const std::vector<std::string>& names, std::string_view name,
+                       std::uint32_t type, std::string_view data, bool& changed);
+    // Both refuse a change that would take the file over kMaxHiveFileSize with
+    // ErrorNoSystemResources, changing nothing.
+
+  private:
+    // Puts the file together from the old one: bytes_[0, cut) + insert + bytes_[resume, end),
+    // with the count at countAt (if any) raised by one, and a fresh header.
+    reg::LONG Splice(std::size_t cut, std::initializer_list<std::string_view> insert,
+                     std::size_t resume, std::optional<std::size_t> countAt);
+
+    std::string bytes_;
 };
 
 // Splits a key path into its names: repeated and trailing "\\" are ignored, the path ends at its
 // first NUL. ErrorBadPathname for a leading "\\", ErrorInvalidParameter for a name too long.
 reg::LONG SplitKeyPath(const std::string& path, std::vector<std::string>& names);
-
-// The key at the end of these names below `root`, or null when one of them is missing.
-const HiveKey* FindKey(const HiveKey& root, const std::vector<std::string>& names);
-HiveKey* FindKey(HiveKey& root, const std::vector<std::string>& names);
-
-// The tree of a hive file; false when the bytes are not a complete, intact hive.
-bool ParseHive(std::string_view bytes, HiveKey& root);
-std::string SerializeHive(const HiveKey& root);
 
 }  // namespace tarnu::posix

@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <vector>
 
-#include "platform/linux/posix/safe_open.h"
+#include "platform/linux/files/file_io.h"
+#include "platform/linux/files/path_walk.h"
+#include "ports/error.h"
+#include "ports/printable_name.h"
 
 namespace tarnu::posix {
 
@@ -295,6 +297,8 @@ std::string SetValue(std::string_view content, std::string_view section, std::st
 
 namespace {
 
+using files::UniqueFd;
+
 // The largest settings file read or written. The tool keeps two folder paths in it; a larger
 // file is not one it wrote, and reading it whole would only cost memory.
 constexpr std::size_t kMaxFileSize = std::size_t{1} << 20;
@@ -303,61 +307,53 @@ std::string CString(const std::string& s) {
     return s.substr(0, s.find('\0'));
 }
 
-// Only a regular file of at most kMaxFileSize is a settings file; anything else reads as a
-// missing file. Reading may follow a link (it changes nothing) but never waits: a plain open
-// of a FIFO would.
-std::optional<std::string> ReadSettingsFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+// Whether this run may believe the settings file it opened: a root run only one of root's that
+// nobody else may write, since the file decides from where and to where root copies.
+bool Believable(int fd) {
     struct stat st {};
-    if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return ::geteuid() != 0 || (::fstat(fd, &st) == 0 && st.st_uid == 0 && (st.st_mode & 022) == 0);
+}
+
+// The content of the settings file; nullopt when there is none to read. The path is walked
+// with the link rule and only a regular file of at most kMaxFileSize is opened: anything else
+// (a refused link, a FIFO, a device, a folder, a larger file) reads as a missing file, at once
+// and without ever being opened.
+std::optional<std::string> ReadSettingsFile(const std::string& path) {
+    files::Request request;
+    request.mayBeMissing = true;
+    files::Reached reached;
+    if (files::Walk(path, request, reached) != 0 || !reached.fd.ok()) {
         return std::nullopt;
     }
+    if (!Believable(reached.fd.get())) {
+        throw Error(err::PermissionDenied, UntrustedSettingsText(path));
+    }
     std::string content;
-    if (ReadWhole(fd.get(), kMaxFileSize, content) != 0) {
+    if (files::ReadWhole(reached.fd.get(), kMaxFileSize, content) != 0) {
         return std::nullopt;
     }
     return content;
 }
 
-// A new file beside path under a name of its own (".name.XXXXXX"), made with O_EXCL and so
-// never through a link; its name goes to temp.
-UniqueFd CreateTemporary(const std::string& path, mode_t mode, std::string& temp) {
-    const std::string folder = FolderOf(path);
-    const std::string name = BaseNameOf(path);
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp = (folder == "/" ? "" : folder) + "/." + name + ".";
-        for (int i = 0; i < 6; ++i) {
-            temp.push_back(kLetters[pick(random)]);
-        }
-        UniqueFd fd = OpenRegular(temp, O_RDWR | O_CREAT | O_EXCL, mode);
-        if (fd.ok() || errno != EEXIST) {
-            return fd;
-        }
-    }
-    errno = EEXIST;
-    return UniqueFd();
-}
-
-// Writes content into the new file fd of name temp and makes it durable; the file is removed
-// again when that fails. fd stays open: its file system is flushed once the file has its name.
-bool FillTemporary(const UniqueFd& fd, const std::string& temp, std::string_view content) {
-    if (WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0) {
+// Writes content into the new file fd of name temp in folder and makes it durable; the file is
+// removed again when that fails. fd stays open: its file system is flushed once the file has
+// its name.
+bool FillTemporary(int folder, const UniqueFd& fd, const std::string& temp,
+                   std::string_view content) {
+    if (files::WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0) {
         return true;
     }
-    ::unlink(temp.c_str());
+    ::unlinkat(folder, temp.c_str(), 0);
     return false;
 }
 
-// Puts content in the place of path through a new file beside it. like says whose file it is
-// and with which permissions.
-bool ReplaceWhole(const std::string& path, const struct stat& like, std::string_view content) {
+// Puts content in the place of the settings file `name` in folder through a new file beside it.
+// like says whose file it is and with which permissions.
+bool ReplaceWhole(int folder, const std::string& name, const struct stat& like,
+                  std::string_view content) {
+    UniqueFd fd;
     std::string temp;
-    UniqueFd fd = CreateTemporary(path, 0600, temp);
-    if (!fd.ok()) {
+    if (files::CreateTemporary(folder, "." + name + ".", "", 0600, fd, temp) != 0) {
         return false;
     }
     struct stat own {};
@@ -366,56 +362,69 @@ bool ReplaceWhole(const std::string& path, const struct stat& like, std::string_
         [[maybe_unused]] const int ignored = ::fchown(fd.get(), like.st_uid, like.st_gid);
     }
     if (::fchmod(fd.get(), like.st_mode & 07777) != 0) {
-        ::unlink(temp.c_str());
+        ::unlinkat(folder, temp.c_str(), 0);
         return false;
     }
-    if (!FillTemporary(fd, temp, content)) {
+    if (!FillTemporary(folder, fd, temp, content)) {
         return false;
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
+    if (::renameat(folder, temp.c_str(), folder, name.c_str()) != 0) {
+        ::unlinkat(folder, temp.c_str(), 0);
         return false;
     }
     // The new file has its name: the write is done, whatever the flush of that name says.
-    SyncRenamed(FolderOf(path), fd.get());
+    files::SyncFolder(folder, fd.get());
     return true;
 }
 
-// Makes the file path, which does not exist yet, with content: it is written in full under a
-// temporary name first and then takes its name only if that is still free, so that no empty or
-// half-written settings file is ever seen, nor left by a write that fails. The file gets the
-// permissions of any new file (0666 less the umask). Returns 0, EEXIST when another writer
-// made the file first, or the errno of the failure.
-int CreateWhole(const std::string& path, std::string_view content) {
+// Makes the file `name` in folder, which does not exist yet, with content: it is written in
+// full under a temporary name first and then takes its name only if that is still free, so
+// that no empty or half-written settings file is ever seen, nor left by a write that fails.
+// The file gets the permissions of any new file (0666 less the umask), except that one made by
+// root is never writable by its group or others: root believes no other (Believable). Returns
+// 0, EEXIST when another writer made the file first, or the errno of the failure.
+int CreateWhole(int folder, const std::string& name, std::string_view content) {
+    UniqueFd fd;
     std::string temp;
-    UniqueFd fd = CreateTemporary(path, 0666, temp);
-    if (!fd.ok()) {
-        return errno;
+    const mode_t mode = ::geteuid() == 0 ? 0644 : 0666;
+    if (const int error = files::CreateTemporary(folder, "." + name + ".", "", mode, fd, temp)) {
+        return error;
     }
-    if (!FillTemporary(fd, temp, content)) {
+    if (!FillTemporary(folder, fd, temp, content)) {
         return EIO;
     }
     int result = 0;
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+    if (::renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) != 0) {
         result = errno;
         if (result == EINVAL) {
             // A file system that cannot rename without replacing: a hard link takes the name
             // just as exclusively where there are hard links, and elsewhere only a plain rename
             // is left (a writer making the file in the same instant may then lose its value).
-            result = ::link(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+            result = ::linkat(folder, temp.c_str(), folder, name.c_str(), 0) == 0 ? 0 : errno;
             if (result == EPERM || result == EOPNOTSUPP) {
-                result = ::rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+                result = ::renameat(folder, temp.c_str(), folder, name.c_str()) == 0 ? 0 : errno;
             }
         }
-        ::unlink(temp.c_str());
+        ::unlinkat(folder, temp.c_str(), 0);
     }
     if (result == 0) {
-        SyncRenamed(FolderOf(path), fd.get());
+        files::SyncFolder(folder, fd.get());
     }
     return result;
 }
 
 }  // namespace
+
+std::string UntrustedSettingsText(const std::string& path) {
+    const std::string shown = PrintableName(path);
+    return "Die Einstellungsdatei \"" + shown +
+           "\" wird nicht verwendet: Bei einem Lauf als root gilt sie nur, wenn sie root gehört "
+           "und weder die Gruppe noch andere sie ändern dürfen. Sonst könnte ein anderer "
+           "Benutzer bestimmen, von wo und wohin root Dateien kopiert. Bitte prüfen Sie ihren "
+           "Inhalt und ändern Sie dann als root Besitzer und Rechte:\n"
+           "chown root '" +
+           shown + "'\nchmod go-w '" + shown + "'";
+}
 
 std::uint32_t IniProfile::GetPrivateProfileStringA(const std::string& section,
                                                    const std::string& key,
@@ -448,24 +457,22 @@ int IniProfile::WritePrivateProfileStringA(const std::string& section, const std
     if (path.empty() || !ini::Writable(s) || !ini::Writable(k) || !ini::Writable(v)) {
         return 0;
     }
-    // A link is followed only by the rule for names the tool rewrites, to its end; the file
-    // there is then opened without following any further link.
-    int error = 0;
-    const std::string target = RewriteTarget(path, error);
-    if (target.empty()) {
-        return 0;
-    }
-
     // The lock sits on the settings file itself. A writer that waited for it may find the
-    // file replaced by the one before it and then locks the new file instead.
+    // file replaced by the one before it and then locks the new file instead. Each round walks
+    // the path afresh under the link rule; what it reaches is then worked on only through the
+    // descriptors it handed out.
     const auto deadline = std::chrono::steady_clock::now() + lockWait_;
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        UniqueFd file = OpenRegular(target, O_RDWR);
-        if (!file.ok()) {
-            if (errno != ENOENT) {
-                return 0;
-            }
-            const int created = CreateWhole(target, ini::SetValue("", s, k, v));
+        files::Request request;
+        request.access = O_RDWR;
+        request.mayBeMissing = true;
+        files::Reached file;
+        if (files::Walk(path, request, file) != 0) {
+            return 0;
+        }
+        const int folder = file.folder.get();
+        if (!file.fd.ok()) {
+            const int created = CreateWhole(folder, file.name, ini::SetValue("", s, k, v));
             if (created == EEXIST) {
                 continue;  // another writer made it first: change what it wrote
             }
@@ -473,22 +480,22 @@ int IniProfile::WritePrivateProfileStringA(const std::string& section, const std
         }
         struct stat held {};
         struct stat named {};
-        if (LockExclusive(file.get(), deadline) != 0 || ::fstat(file.get(), &held) != 0) {
+        if (LockExclusive(file.fd.get(), deadline) != 0 || ::fstat(file.fd.get(), &held) != 0) {
             return 0;
         }
-        if (::lstat(target.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
-            named.st_ino != held.st_ino) {
+        if (::fstatat(folder, file.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !files::SameFile(named, held)) {
             continue;
         }
         std::string content;
-        if (ReadWhole(file.get(), kMaxFileSize, content) != 0) {
+        if (files::ReadWhole(file.fd.get(), kMaxFileSize, content) != 0) {
             return 0;
         }
         const std::string updated = ini::SetValue(content, s, k, v);
         if (updated.size() > kMaxFileSize) {
             return 0;  // it could not be read again
         }
-        return ReplaceWhole(target, held, updated) ? 1 : 0;
+        return ReplaceWhole(folder, file.name, held, updated) ? 1 : 0;
     }
     return 0;
 }

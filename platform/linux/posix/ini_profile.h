@@ -43,13 +43,22 @@ bool Writable(std::string_view text);
 
 }  // namespace ini
 
+// The German message for a settings file that a root run does not believe (see below), naming
+// the file and how to make it believable.
+std::string UntrustedSettingsText(const std::string& path);
+
 class IniProfile final : public ProfileApi {
   public:
     // A writer that cannot get the lock of the settings file within lockWait gives up (0).
     explicit IniProfile(std::chrono::milliseconds lockWait = kLockWait) : lockWait_(lockWait) {}
 
-    // Only a regular file of at most 1 MiB is read; anything else (a FIFO, a device, a folder,
-    // a larger file) reads as a missing file, at once.
+    // The path is walked under the link rule of the safe path walk, and only a regular file of
+    // at most 1 MiB is opened and read; anything else (a refused link, a FIFO, a device, a
+    // folder, a larger file) reads as a missing file, at once and without being opened.
+    // Run as root, the file read must belong to root and must not be writable by its group or
+    // others, as OpenSSH's strict modes ask of its files: it decides where a root run copies,
+    // and in a program folder that others may write anybody could have put it there. Otherwise
+    // nothing of it is used: the read raises tarnu::Error 70 with UntrustedSettingsText.
     std::uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,
                                            const std::string& defaultValue, char* buffer,
                                            std::uint32_t size,
@@ -58,8 +67,8 @@ class IniProfile final : public ProfileApi {
     // The file is replaced as a whole (new file beside it, flushed, renamed over it, folder
     // flushed), so it is never seen half written, also not after a crash; a new file appears
     // complete or not at all. Writers of the same file take turns and each one works on what
-    // the one before left. A symbolic link at the name is followed only when it belongs to
-    // root, to the user the tool runs as or to the owner of its folder (RewriteTarget).
+    // the one before left. The path is walked under the link rule: a symbolic link is followed
+    // only when it belongs to root, to the user the tool runs as or to the owner of its folder.
     // Returns 0 when the file or its folder may not be written, the path is not a regular
     // file, a link is refused, another process holds the file for longer than lockWait, the
     // file is or would grow larger than 1 MiB, or a name or the value holds a line break.

@@ -11,11 +11,13 @@
 #include "platform/linux/posix/file_registry.h"
 #include "platform/linux/posix/hive_file.h"
 #include "platform/linux/posix/regedit_export.h"
+#include "ports/printable_name.h"
 
 namespace {
 
+using tarnu::PrintableName;
 using tarnu::posix::FileRegistry;
-using tarnu::posix::HiveKey;
+using tarnu::posix::Hive;
 namespace reg = tarnu::reg;
 
 constexpr int kUsage = 1;
@@ -30,27 +32,6 @@ int Usage() {
     return kUsage;
 }
 
-// A name from the hive as it may be shown on a terminal: control characters, which could move
-// the cursor or fake further lines, appear as <CR>, <LF> or their code.
-std::string Shown(const std::string& name) {
-    std::string out;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\r') {
-            out += "<CR>";
-        } else if (c == '\n') {
-            out += "<LF>";
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char code[8];
-            std::snprintf(code, sizeof code, "<%02X>", byte);
-            out += code;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,63 +39,69 @@ int main(int argc, char** argv) {
     if (args.size() < 2 || args.size() > 3 || args[0] != "export") {
         return Usage();
     }
-    reg::HKEY hive = 0;
+    reg::HKEY hiveKey = 0;
     std::string hiveName;
     if (args[1] == "HKCU" || args[1] == "HKEY_CURRENT_USER") {
-        hive = reg::HKeyCurrentUser;
+        hiveKey = reg::HKeyCurrentUser;
         hiveName = "HKEY_CURRENT_USER";
     } else if (args[1] == "HKLM" || args[1] == "HKEY_LOCAL_MACHINE") {
-        hive = reg::HKeyLocalMachine;
+        hiveKey = reg::HKeyLocalMachine;
         hiveName = "HKEY_LOCAL_MACHINE";
     } else {
         return Usage();
     }
 
     const FileRegistry registry = FileRegistry::FromEnvironment();
-    HiveKey root;
-    const reg::LONG status = registry.LoadHive(hive, root);
+    Hive hive;
+    const reg::LONG status = registry.LoadHive(hiveKey, hive);
+    const std::string file = PrintableName(registry.HiveFile(hiveKey));
     if (status == reg::ErrorRegistryCorrupt) {
-        std::cerr << "tarnu-reg: Die Registrierungsdatei " << registry.HiveFile(hive)
+        std::cerr << "tarnu-reg: Die Registrierungsdatei " << file
                   << " ist beschädigt und wird nicht gelesen.\n";
         return kUnreadable;
     }
     if (status != reg::ErrorSuccess) {
-        std::cerr << "tarnu-reg: Die Registrierungsdatei " << registry.HiveFile(hive)
+        std::cerr << "tarnu-reg: Die Registrierungsdatei " << file
                   << " kann nicht gelesen werden (Fehler " << status << ").\n";
         return kUnreadable;
     }
 
-    std::vector<std::string> names;
-    const HiveKey* key = &root;
+    Hive::Key key = hive.Root();
     std::string path = hiveName;
     if (args.size() == 3) {
+        std::vector<std::string> names;
+        std::vector<std::string> stored;
+        std::optional<Hive::Key> found;
         if (tarnu::posix::SplitKeyPath(args[2], names) != reg::ErrorSuccess ||
-            !(key = tarnu::posix::FindKey(root, names))) {
-            std::cerr << "tarnu-reg: Der Schlüssel " << hiveName << "\\" << args[2]
+            !(found = hive.Find(names, &stored))) {
+            std::cerr << "tarnu-reg: Der Schlüssel " << hiveName << "\\" << PrintableName(args[2])
                       << " ist nicht vorhanden.\n";
             return kNoKey;
         }
+        key = *found;
         // Sections carry the names as stored, whatever case the user typed.
-        const HiveKey* walk = &root;
-        for (const std::string& name : names) {
-            walk = walk->FindSubkey(name);
-            path += "\\" + walk->name;
+        for (const std::string& name : stored) {
+            path += "\\" + name;
         }
     }
-    // The whole text is made before anything is printed, so a refusal leaves no partial file.
+    // Every name is checked before anything is printed, so a refusal leaves no partial file.
     tarnu::posix::UnfitName unfit;
-    const std::optional<std::string> text = tarnu::posix::ExportRegedit4(*key, path, unfit);
-    if (!text) {
-        std::cerr << "tarnu-reg: Der Schlüssel " << Shown(unfit.key)
+    bool written = true;
+    const bool fit =
+        tarnu::posix::ExportRegedit4(hive, key, path, unfit, [&](std::string_view text) {
+            written = written && std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+        });
+    if (!fit) {
+        std::cerr << "tarnu-reg: Der Schlüssel " << PrintableName(unfit.key)
                   << " lässt sich nicht im REGEDIT4-Format ausgeben: ";
         if (unfit.value) {
-            std::cerr << "Der Name seines Werts " << Shown(*unfit.value);
+            std::cerr << "Der Name seines Werts " << PrintableName(*unfit.value);
         } else {
             std::cerr << "Sein Name";
         }
-        std::cerr << " enthält einen Zeilenumbruch. Es wurde nichts ausgegeben.\n";
+        std::cerr << " enthält einen Zeilenumbruch oder ein anderes Steuerzeichen. Es wurde "
+                     "nichts ausgegeben.\n";
         return kUnfit;
     }
-    std::fwrite(text->data(), 1, text->size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : kUnreadable;
+    return std::fflush(stdout) == 0 && written ? 0 : kUnreadable;
 }
