@@ -261,6 +261,7 @@ class DaoEngine : public dao::DBEngine {
     std::unique_ptr<dao::Reservation> Reserve(const std::string&) override {
         return std::make_unique<NoReservation>();
     }
+    std::unique_ptr<dao::Pins> PinFiles() override { return std::make_unique<dao::Pins>(); }
 
   private:
     Dispatch engine_;

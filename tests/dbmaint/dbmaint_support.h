@@ -60,6 +60,7 @@ class RecordingEngine : public dao::DBEngine {
                          const std::optional<std::int32_t>& options,
                          const std::optional<std::string>& password) override;
     std::unique_ptr<dao::Reservation> Reserve(const std::string& path) override;
+    std::unique_ptr<dao::Pins> PinFiles() override;
 
   private:
     std::unique_ptr<engine::Engine> real_ = engine::MakeEngine();
