@@ -160,11 +160,16 @@ void CompactionRun::CompactOne(const std::string& name, const std::string& passw
 
     // The copy takes the old file's place in one step once it is safely on disk, so that the
     // name always holds a whole database: the old one or the compacted one. Names that now lead
-    // to other files would have the replace throw one of those away: both stay instead.
+    // to other files would have the replace throw one of those away: both stay instead, and
+    // what took the copy's name is not even opened to be flushed.
+    const auto inPlace = [&] {
+        if (!reservation || !reservation->StillInPlace()) {
+            throw Error(err::PathFileAccessError);
+        }
+    };
+    inPlace();
     files_.SyncFile(temporary);
-    if (!reservation || !reservation->StillInPlace()) {
-        throw Error(err::PathFileAccessError);
-    }
+    inPlace();
     files_.ReplaceFile(temporary, target);
     if (compacted_) {
         compacted_(name, before, files_.FileLen(target));
