@@ -100,10 +100,10 @@ void CompactionRun::operator()() {
             // work on the same files meanwhile; the box at the end keeps nobody waiting.
             const std::string programFolder = programFolder_();
             const std::unique_ptr<FolderLock> lock = files_.LockFolder(programFolder);
-            RemoveLeftovers(programFolder);
             // Each database is opened and compacted by name several times: all of them must
-            // reach the file the first one reached.
+            // reach the file the first one reached. Without an engine nothing is touched.
             const std::unique_ptr<dao::Pins> pins = engine_.Get().PinFiles();
+            RemoveLeftovers(programFolder);
             CleanupDatabases(engine_);
             for (const FileRow& row : kFiles) {
                 CompactOne(row.name, row.password ? row.password : "");

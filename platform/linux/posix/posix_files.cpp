@@ -333,8 +333,11 @@ std::string PosixFileServices::RewriteTarget(const std::string& path) {
     files::Reached reached;
     int error =
         WalkTo(path, files::Kind::File, files::LastLink::Keep, reached, /*mayBeMissing=*/true);
-    // The name itself is no link (whatever else it is), or nothing is there: it is the file.
-    if (error == ENOENT || (error == 0 ? !S_ISLNK(reached.st.st_mode) : reached.st.st_mode != 0)) {
+    // Nothing is there, or the name itself is no link, whatever else it is (the engine then says
+    // what is wrong with it): the name is the file.
+    const bool seen = reached.st.st_mode != 0;
+    if (error == 0 ? !S_ISLNK(reached.st.st_mode)
+                   : error == ENOENT || (seen && error != files::kRefusedLink)) {
         return path;
     }
     if (error == 0) {
