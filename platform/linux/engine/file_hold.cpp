@@ -193,8 +193,8 @@ PlacedFile PinnedFiles::Reach(const std::string& path, bool writable) {
     if (error != 0) {
         RaiseReachError(path, error);
     }
-    if (::fstat(file.fd.get(), &file.st) != 0 || !files::SameFile(file.st, kept.st)) {
-        RaiseMoved();
+    if (::fstat(file.fd.get(), &file.st) != 0) {
+        RaiseReachError(path, errno);
     }
     file.folder = Duplicate(kept.folder);
     file.name = kept.name;
