@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "dbmaint/compaction_run.h"
 #include "ports/error.h"
+#include "ports/printable_name.h"
 #include "registry/security_switch.h"
 #include "settings/modul_ini.h"
 #include "update/shell_copy.h"
@@ -39,7 +40,7 @@ int Compact(UnattendedPorts& p) {
     dbmaint::CompactionRun run(
         engine, p.files, boxes, [&] { return p.app.Path; },
         [&](const std::string& name, std::int64_t before, std::int64_t after) {
-            p.out << name << ": " << before << " -> " << after << '\n';
+            p.out << PrintableName(name) << ": " << before << " -> " << after << '\n';
         });
     run();
     return boxes.Failed() ? ExitFailure : ExitSuccess;

@@ -66,13 +66,15 @@ std::string QuoteName(const std::string& name) {
     return quoted + "]";
 }
 
-void CleanupDatabases(EngineHolder& engine, FileServices& files) {
+void CleanupDatabases(EngineHolder& engine) {
     dao::DBEngine& dao = engine.Get();
-    // The databases are rewritten in place: a link to one of them must pass the link rule.
+    // A name opened eleven times must not lead to eleven files: a name turned into a link
+    // between two passes would have the links of some other database deleted.
+    const std::unique_ptr<dao::Pins> pins = dao.PinFiles();
     for (const char* name : kLinkedDatabases) {
-        RemoveLinks(dao, files.RewriteTarget(name));
+        RemoveLinks(dao, name);
     }
-    PurgeTemporaryTables(dao, files.RewriteTarget(kAdminDatabase));
+    PurgeTemporaryTables(dao, kAdminDatabase);
 }
 
 }  // namespace tarnu::dbmaint

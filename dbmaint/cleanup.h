@@ -3,7 +3,6 @@
 #include <string>
 
 #include "dbmaint/engine_holder.h"
-#include "ports/files.h"
 
 namespace tarnu::dbmaint {
 
@@ -16,9 +15,9 @@ std::string QuoteName(const std::string& name);
 
 // Removes the linked table definitions of the application's three databases and empties the
 // "Temp_" tables of the administration database. The databases are opened by bare name, that is
-// in the current directory; a name that is a link is followed only as far as files.RewriteTarget
-// allows. The first error ends the clean-up and passes on unchanged; what was done before it
-// stays done. Every database is released before returning.
-void CleanupDatabases(EngineHolder& engine, FileServices& files);
+// in the current directory, and every open of a name reaches the file its first open reached
+// (the engine's pins). The first error ends the clean-up and passes on unchanged; what was done
+// before it stays done. Every database is released before returning.
+void CleanupDatabases(EngineHolder& engine);
 
 }  // namespace tarnu::dbmaint

@@ -17,6 +17,9 @@ constexpr std::int32_t dbAttachedTable = 0x40000000;  // link to a table of anot
 constexpr std::int32_t dbAttachedODBC = 0x20000000;   // link to an ODBC source
 constexpr std::int32_t dbAttachSavePWD = 0x00020000;  // a link that keeps its password
 
+// The engine's error for a compaction whose destination exists already.
+constexpr std::int32_t DatabaseExistsError = 3204;
+
 // A snapshot of one table definition as the collection handed it out.
 struct TableDef {
     std::string Name;
@@ -58,6 +61,12 @@ class Reservation {
     virtual bool StillInPlace() = 0;
 };
 
+// Files a run keeps to itself while it holds the object; see DBEngine::PinFiles. Not part of DAO.
+class Pins {
+  public:
+    virtual ~Pins() = default;
+};
+
 class DBEngine {
   public:
     virtual ~DBEngine() = default;
@@ -87,6 +96,13 @@ class DBEngine {
     // anything out answers nullopt.
     virtual std::optional<std::int32_t> CompactErrors(
         const std::string& path, const std::optional<std::string>& password) = 0;
+    // Not part of DAO. Until the returned object is released, every OpenDatabase, Reserve and
+    // CompactDatabase of a name reaches the file that name reached the first time in that span:
+    // the engine keeps that file instead of looking the name up again, and raises error 75 when
+    // the file no longer stands under its name. A run that opens a name many times so works on
+    // one file, whatever the name is turned into meanwhile. On Windows it does nothing: Jet
+    // opens by name.
+    virtual std::unique_ptr<Pins> PinFiles() = 0;
 };
 
 }  // namespace tarnu::dao

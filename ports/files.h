@@ -16,6 +16,12 @@ class BackgroundWork {
     virtual ~BackgroundWork() = default;
 };
 
+// The lock of a folder (FileServices::LockFolder), held until the object is destroyed.
+class FolderLock {
+  public:
+    virtual ~FolderLock() = default;
+};
+
 struct LocalDateTime {
     int year = 0;
     int month = 0;
@@ -66,10 +72,18 @@ class FileServices {
     // The names of the regular files directly in a folder (no links, no folders), in no
     // particular order; none when the folder cannot be listed. Never raises.
     virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
-    // Deletes the regular file at path unless a process has it open through the database
-    // engine, which on Windows a plain delete already refuses; a link or anything else at path
-    // is left alone. Tells whether the file was deleted. Never raises.
+    // Deletes the regular file at path, with whatever the database engine keeps beside it for
+    // it, unless a process has it open through the engine, which on Windows a plain delete
+    // already refuses, or it belongs to another user than the one the tool runs as (not checked
+    // on Windows). A link or anything else at path is left alone. Tells whether the file was
+    // deleted. Never raises.
     virtual bool RemoveUnused(const std::string& path) = 0;
+
+    // The one lock of a folder that the tool's runs take (a compaction of its program folder,
+    // an update of its target folder), so that no two of them work in one folder at the same
+    // time. Waits at most kFolderLockWaitMs for a run that holds it, then raises an error with
+    // FolderBusyText(folder). On Windows there is nothing to hold.
+    virtual std::unique_ptr<FolderLock> LockFolder(const std::string& folder) = 0;
 };
 
 // The separator the platform puts between the parts of a path.

@@ -291,6 +291,7 @@ class DaoEngine : public dao::DBEngine {
         }
         return std::nullopt;
     }
+    std::unique_ptr<dao::Pins> PinFiles() override { return std::make_unique<dao::Pins>(); }
 
   private:
     Dispatch engine_;

@@ -318,6 +318,10 @@ bool Win32FileServices::RemoveUnused(const std::string& path) {
     return ::DeleteFileA(ansi.c_str()) != FALSE;
 }
 
+std::unique_ptr<FolderLock> Win32FileServices::LockFolder(const std::string&) {
+    return std::make_unique<FolderLock>();
+}
+
 void MoveIntoPlace(const std::string& from, const std::string& to) {
     const std::string source = FilePath(from);
     const std::string target = FilePath(to);

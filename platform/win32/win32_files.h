@@ -42,6 +42,8 @@ class Win32FileServices : public FileServices {
     std::vector<std::string> ListFiles(const std::string& folder) override;
     // DeleteFileA, which refuses a file that Jet or anyone else holds open.
     bool RemoveUnused(const std::string& path) override;
+    // A trivial lock: Jet keeps a file it compacts from every other process on its own.
+    std::unique_ptr<FolderLock> LockFolder(const std::string& folder) override;
 };
 
 // The step ReplaceFile falls back on: moves `from` over `to` and returns when the move is on

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "dbmaint/cleanup.h"
 #include "tests/dbmaint/dbmaint_support.h"
+#include "tests/support/child_process.h"
 #include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
@@ -69,7 +74,6 @@ class Cleanup : public ::testing::Test {
     std::unique_ptr<engine::Engine> eng = engine::MakeEngine();
     std::shared_ptr<RecordingEngine::Log> log = std::make_shared<RecordingEngine::Log>();
     dbmaint::EngineHolder holder{[this] { return std::make_unique<RecordingEngine>(log); }};
-    posix::PosixFileServices files;
 };
 
 TEST_F(Cleanup, DatabasesAreFoundInTheCurrentDirectoryAndWithoutLinksOpenedOnceAndReleased) {
@@ -78,10 +82,10 @@ TEST_F(Cleanup, DatabasesAreFoundInTheCurrentDirectoryAndWithoutLinksOpenedOnceA
     {
         TempDir elsewhere;
         ScopedCurrentDir away(elsewhere.path());
-        EXPECT_EQ(ErrorOf([&] { dbmaint::CleanupDatabases(holder, files); }), 3024);
+        EXPECT_EQ(ErrorOf([&] { dbmaint::CleanupDatabases(holder); }), 3024);
     }
     log->opens.clear();
-    dbmaint::CleanupDatabases(holder, files);
+    dbmaint::CleanupDatabases(holder);
     EXPECT_EQ(log->opens, (std::map<std::string, int>{
                               {"KDL.mdb", 1}, {"kdlcode.mde", 1}, {"Tarnu-Admin.mde", 2}}))
         << "one pass each, then the purge";
@@ -109,7 +113,7 @@ TEST_F(Cleanup, LinksGoInElevenPassesAndOnlyWholeLinkValuesCount) {
         Local(*admin, "Protokoll", 1);
     }
     const auto sourceBefore = ReadContent(dir.file("Quelle.mdb"));
-    dbmaint::CleanupDatabases(holder, files);
+    dbmaint::CleanupDatabases(holder);
 
     EXPECT_EQ(log->opens["KDL.mdb"], 11);
     EXPECT_EQ(log->opens["kdlcode.mde"], 11) << "also when the first pass removed every link";
@@ -143,7 +147,7 @@ TEST_F(Cleanup, TemporaryTablesAreEmptiedByExactPrefixAndLocalOnly) {
         Local(*admin, "Protokoll", 2);
         Link(*admin, "Temp_Verknuepft", dbAttachedTable | dbAttachSavePWD);
     }
-    dbmaint::CleanupDatabases(holder, files);
+    dbmaint::CleanupDatabases(holder);
 
     for (const char* emptied : {"Temp_Import", "Temp_", "Temp_a b", "Temp_x]y"}) {
         EXPECT_EQ(Rows("Tarnu-Admin.mde", emptied), 0u) << emptied;
@@ -165,10 +169,55 @@ TEST_F(Cleanup, FirstErrorPassesOnUnchangedAndEarlierWorkStays) {
         Create("Tarnu-Admin.mde");
     }
     // kdlcode.mde is missing: the clean-up stops there, after KDL.mdb has lost its link.
-    EXPECT_EQ(ErrorTextOf([&] { dbmaint::CleanupDatabases(holder, files); }),
+    EXPECT_EQ(ErrorTextOf([&] { dbmaint::CleanupDatabases(holder); }),
               "3024: Datei '" + dir.file("kdlcode.mde") + "' nicht gefunden.");
     EXPECT_TRUE(ReadContent(dir.file("KDL.mdb")).defs.empty());
     EXPECT_EQ(log->opens.count("Tarnu-Admin.mde"), 0u);
+}
+
+// A user who may rename in the program folder swaps KDL.mdb for a link to a root-only database,
+// over and over, while a root clean-up opens the name eleven times: no pass may reach that
+// database, whether the run ends in an error or not.
+TEST_F(Cleanup, ANameSwappedForALinkBetweenPassesNeverLeadsElsewhere) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a second user needs root";
+    }
+    const std::string secret = dir.file("geheim/Geheim.mdb");
+    ASSERT_EQ(::mkdir(dir.file("geheim").c_str(), 0700), 0);
+    Link(*eng->CreateDatabase(secret), "Bleibt", dbAttachedTable);
+    const DbContent kept = ReadContent(secret);
+    const std::string program = dir.file("programm");
+    GiveToUnprivilegedUser(program);
+    OpenForUnprivilegedUser(dir.path());
+    ScopedCurrentDir in(program);
+    const std::string kdl = program + "/KDL.mdb";
+    const std::string aside = program + "/KDL.echt";
+    for (int round = 0; round < 10; ++round) {
+        {
+            auto db = eng->CreateDatabase(kdl);
+            for (int i = 0; i < 4; ++i) {
+                Link(*db, "L" + std::to_string(i), dbAttachedTable);
+            }
+        }
+        const pid_t swapper = StartChild(
+            [&] {
+                for (int swap = 0; swap < 300; ++swap) {
+                    ::rename(kdl.c_str(), aside.c_str());
+                    ::symlink(secret.c_str(), kdl.c_str());
+                    ::usleep(50);
+                    ::unlink(kdl.c_str());
+                    ::rename(aside.c_str(), kdl.c_str());
+                }
+                return 0;
+            },
+            true);
+        ErrorOf([&] { dbmaint::CleanupDatabases(holder); });
+        ::kill(swapper, SIGKILL);
+        WaitChild(swapper);
+        ASSERT_EQ(ReadContent(secret), kept) << "round " << round;
+        std::remove(kdl.c_str());
+        std::remove(aside.c_str());
+    }
 }
 
 // The work SQLite does for every connection the process opens: virtual machine steps, which
@@ -215,7 +264,7 @@ TEST_F(Cleanup, APassIsLinearInTheCatalogAndCommitsItsDeletesTogether) {
         }
         gWork = {};
         sqlite3_auto_extension(reinterpret_cast<void (*)()>(Instrument));
-        dbmaint::CleanupDatabases(holder, files);
+        dbmaint::CleanupDatabases(holder);
         sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(Instrument));
         EXPECT_EQ(ReadContent(d.file("KDL.mdb")).defs.size(), 1u) << "every link is gone";
         return gWork;

@@ -100,6 +100,10 @@ std::unique_ptr<dao::Reservation> RecordingEngine::Reserve(const std::string& pa
     return real_->Reserve(path);
 }
 
+std::unique_ptr<dao::Pins> RecordingEngine::PinFiles() {
+    return real_->PinFiles();
+}
+
 void FaultyFiles::FailAt(const std::string& operation, int nth, Error fault) {
     failOp_ = operation;
     failNth_ = nth;

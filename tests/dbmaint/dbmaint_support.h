@@ -64,6 +64,7 @@ class RecordingEngine : public dao::DBEngine {
                                               const std::optional<std::string>& password) override {
         return real_->CompactErrors(path, password);
     }
+    std::unique_ptr<dao::Pins> PinFiles() override;
 
   private:
     std::unique_ptr<engine::Engine> real_ = engine::MakeEngine();

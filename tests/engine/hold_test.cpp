@@ -91,6 +91,56 @@ TEST_F(HoldTest, ReleasingOneDatabaseKeepsAnotherOnesTransactionLocked) {
     EXPECT_EQ(CountOf(*writer, "T"), "10");
 }
 
+// A journal that a killed writer left empty, met at an open while another process reads: the
+// sweep that removes it must leave the database outside any transaction, free for this handle's
+// next statement and for other processes.
+TEST_F(HoldTest, AStaleJournalSweptWhileAnotherProcessReadsLeavesNoLockBehind) {
+    const std::string path = Path("a.mdb");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t reader = tarnu::test::StartChild([&] {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_exec(db, "BEGIN; SELECT count(*) FROM T", nullptr, nullptr, nullptr);
+        (void)!::write(ready[1], "x", 1);
+        ::usleep(300000);
+        return sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    char byte;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    WriteFile(path + "-journal", "");
+    auto db = engine_->OpenDatabase(path, false, false, "");
+    EXPECT_EQ(ErrorOf([&] { db->Execute("INSERT INTO T VALUES (1000, 'neu')"); }), 0);
+    EXPECT_EQ(tarnu::test::WaitChild(reader), 0);
+    const auto locked = tarnu::test::RunInChild([&] {
+        sqlite3* other = nullptr;
+        sqlite3_open_v2(path.c_str(), &other, SQLITE_OPEN_READWRITE, nullptr);
+        const int result = sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        return std::vector<std::int32_t>{result};
+    });
+    EXPECT_EQ(locked, std::vector<std::int32_t>{SQLITE_OK});
+    EXPECT_EQ(CountOf(*db, "T"), "51");
+    EXPECT_EQ(FolderContents(dir_.path()), Texts{"a.mdb"});
+}
+
+// The journal goes beside the file held, through its folder's descriptor: a link put in the
+// place of the folder's name after the open does not lead it elsewhere.
+TEST_F(HoldTest, TheJournalStaysBesideTheFileHeld) {
+    std::filesystem::create_directory(Path("alt"));
+    std::filesystem::create_directory(Path("woanders"));
+    std::filesystem::rename(Path("a.mdb"), Path("alt/a.mdb"));
+    auto db = engine_->OpenDatabase(Path("alt/a.mdb"), false, false, "");
+    std::filesystem::rename(Path("alt"), Path("neu"));
+    std::filesystem::create_directory_symlink(Path("woanders"), Path("alt"));
+    db->BeginTrans();
+    db->Execute("DELETE * FROM T WHERE ID > 10");
+    EXPECT_EQ(FolderContents(Path("neu")), (Texts{"a.mdb", "a.mdb-journal"}));
+    db->CommitTrans();
+    EXPECT_EQ(FolderContents(Path("neu")), Texts{"a.mdb"});
+    EXPECT_TRUE(FolderContents(Path("woanders")).empty());
+}
+
 // A long-running process opens and releases databases all the time; what it released must not
 // keep descriptors, also while another database of the same file stays open.
 TEST_F(HoldTest, ReleasedDatabasesGiveTheirDescriptorsBack) {

@@ -122,15 +122,26 @@ TEST_F(OpenTest, OnlyTheDatabasesOwnJournalIsRolledBack) {
         }
         const std::string bytes = ReadFile(kept);
         std::string count;
-        const int error = ErrorOf([&] {
+        const std::string error = ErrorTextOf([&] {
             auto opened = engine_->OpenDatabase(db, false, false, "");
             count = CountOf(*opened, "T");
         });
         if (c.foreign || c.link) {
-            EXPECT_EQ(error, jet::NoPermission);
+            // The message names the journal and its owner, who is the one to ask.
+            EXPECT_EQ(error.rfind("3051: Auf die Datenbank '" + db +
+                                      "' kann nicht zugegriffen "
+                                      "werden: " +
+                                      (c.link ? "An der Stelle ihres Journals '" + journal +
+                                                    "' liegt keine gewöhnliche Datei"
+                                              : "Ihr Journal '" + journal +
+                                                    "' gehört dem Benutzer 'nobody' (UID "
+                                                    "65534)"),
+                                  0),
+                      0u)
+                << error;
             EXPECT_TRUE(ReadFile(kept) == bytes) << "the journal was used";
         } else {
-            EXPECT_EQ(error, 0);
+            EXPECT_EQ(error, "");
             EXPECT_EQ(count, "100") << "the dead writer's rows are rolled back";
             EXPECT_FALSE(FileExists(journal));
         }

@@ -36,8 +36,7 @@ TEST_F(DaoAdapter, CleanupPassesNamesAndLeavesOutWhatItOmits) {
     fake.databases["kdlcode.mde"] = {{"Code", 0}};
     fake.databases["Tarnu-Admin.mde"] = {{"Temp_Liste", 0}, {"Temp_X", kLink}, {"Rest", 0}};
     dbmaint::EngineHolder holder([&] { return std::move(engine); });
-    win32::Win32FileServices files;
-    dbmaint::CleanupDatabases(holder, files);
+    dbmaint::CleanupDatabases(holder);
 
     const auto opens = fake.CallsOf("OpenDatabase");
     ASSERT_EQ(opens.size(), 11u + 1 + 11 + 1);

@@ -22,6 +22,7 @@
 #include "platform/linux/engine/password.h"
 #include "platform/linux/engine/sqlite.h"
 #include "platform/linux/engine/vfs.h"
+#include "platform/linux/files/file_io.h"
 
 namespace tarnu::engine {
 
@@ -154,7 +155,11 @@ template <class Body>
 void Atomically(State& db, Body&& body) {
     Settle(db);
     Connection& c = *db.connection;
-    c.Exec(db.inTransaction ? "SAVEPOINT tarnu_statement" : "BEGIN IMMEDIATE");
+    if (db.inTransaction) {
+        c.Exec("SAVEPOINT tarnu_statement");
+    } else {
+        c.Begin("BEGIN IMMEDIATE");
+    }
     try {
         body();
         c.Exec(db.inTransaction ? "RELEASE tarnu_statement" : "COMMIT");
@@ -178,7 +183,7 @@ void Reading(State& db, Body&& body) {
         return;
     }
     Connection& c = *db.connection;
-    c.Exec("BEGIN");
+    c.Begin("BEGIN");
     try {
         body();
         c.Exec("COMMIT");
@@ -366,7 +371,7 @@ void CatalogTableDefs::Delete(const std::string& name) {
     const bool walking =
         loaded_ && lastIndex_ >= 0 && lastIndex_ + 1 < count_ && SameName(name, lastName_);
     if (!db.deletesPending) {
-        c.Exec("BEGIN IMMEDIATE");
+        c.Begin("BEGIN IMMEDIATE");
         db.deletesPending = true;
         // What was read before may have changed until the write lock was taken.
         Statement version(c, "PRAGMA data_version");
@@ -438,32 +443,34 @@ void CheckPasswordText(const std::string& password) {
 
 // A writer that dies before its journal has a header leaves an empty journal that SQLite
 // neither rolls back nor removes. Once this connection holds the write lock (having rolled back
-// any journal that needed it), a journal still there belongs to no one and can go.
+// any journal that needed it), a journal still there belongs to no one and can go. Nothing is
+// written, so a rollback ends the transaction: a commit would want the exclusive lock, which a
+// reader in another process keeps it from getting.
 void SweepStaleJournal(const Connection& c) {
-    std::string journal = c.fileName() + "-journal";
-    if (::access(journal.c_str(), F_OK) != 0) {
+    if (!JournalBeside(c.handle())) {
         return;
     }
     sqlite3_busy_timeout(c.handle(), 0);
     if (sqlite3_exec(c.handle(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
-        ::unlink(journal.c_str());
-        sqlite3_exec(c.handle(), "COMMIT", nullptr, nullptr, nullptr);
+        RemoveStaleJournal(c.handle());
+    }
+    if (!sqlite3_get_autocommit(c.handle())) {
+        sqlite3_exec(c.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
     sqlite3_busy_timeout(c.handle(), kBusyTimeoutMs);
 }
 
 std::unique_ptr<Database> Open(const std::string& name, bool exclusive, bool readOnly,
-                               const std::string& connect) {
+                               const std::string& connect, PinnedFiles* pins = nullptr) {
     auto state = std::make_unique<State>();
     state->path = AbsolutePath(name);
     state->hold = std::make_unique<FileHold>(
         state->path, exclusive ? FileHold::Mode::Exclusive : FileHold::Mode::Shared,
-        readOnly ? FileHold::Access::ReadOnly : FileHold::Access::ReadWrite);
+        readOnly ? FileHold::Access::ReadOnly : FileHold::Access::ReadWrite, pins);
     // Only a file that shows our header is handed to SQLite, so a foreign file is never
     // written to, not even by a journal rollback. SQLite works on the very file checked.
     state->hold->CheckFormat();
-    state->connection = std::make_unique<Connection>(state->path, state->hold->fileName(),
-                                                     state->hold->fd(), readOnly);
+    state->connection = std::make_unique<Connection>(state->path, state->hold->file(), readOnly);
     RegisterJetFunctions(state->connection->handle());
     Admit(*state->connection, PasswordOf(connect));
     if (!readOnly) {
@@ -472,25 +479,18 @@ std::unique_ptr<Database> Open(const std::string& name, bool exclusive, bool rea
     return std::make_unique<Database>(std::move(state));
 }
 
-// Creates path only if nothing is there, so that no existing file is ever overwritten, and
-// never through a link.
-posix::UniqueFd CreateExclusively(const std::string& path, mode_t mode) {
-    posix::UniqueFd fd = posix::OpenRegular(path, O_RDWR | O_CREAT | O_EXCL | O_NOCTTY, mode);
-    if (!fd.ok()) {
-        if (errno == EEXIST) {
-            throw MakeError(jet::DatabaseExists);
-        }
-        RaiseOpenError(path, errno);
-    }
-    return fd;
-}
+// Where a file the engine created lies, to take it away again if making it fails: unless its
+// name has meanwhile been given to another file.
+struct Created {
+    explicit Created(const PlacedFile& file)
+        : folder(::fcntl(file.folder.get(), F_DUPFD_CLOEXEC, 0)), name(file.name), st(file.st) {}
+    void Remove() const { files::RemoveIfSame(folder.get(), name, st.st_dev, st.st_ino); }
+    bool InPlace() const { return EntryHolds(folder.get(), name, st); }
 
-// Removes a file the engine created, unless its name has meanwhile been given to another.
-void RemoveCreated(const std::string& path, const struct stat& created) {
-    if (NameHolds(path, created)) {
-        ::unlink(path.c_str());
-    }
-}
+    files::UniqueFd folder;
+    std::string name;
+    struct stat st;
+};
 
 // The copy of a file may be read by whoever may read the file, and by nobody else: it gets the
 // file's permission bits, its owner when root makes it, and its group where the process may set
@@ -651,7 +651,7 @@ void Database::BeginTrans() {
     if (state_->inTransaction) {
         throw MakeError(jet::InvalidOperation);
     }
-    state_->connection->Exec("BEGIN IMMEDIATE");
+    state_->connection->Begin("BEGIN IMMEDIATE");
     state_->inTransaction = true;
 }
 
@@ -675,13 +675,17 @@ void Database::Rollback() {
 
 // --- Engine
 
+Engine::Engine() : pins_(std::make_shared<PinnedFiles>()) {}
+
+Engine::~Engine() = default;
+
 std::unique_ptr<dao::Database> Engine::OpenDatabase(const std::string& name) {
-    return Open(name, false, false, "");
+    return Open(name, false, false, "", pins_.get());
 }
 
 std::unique_ptr<Database> Engine::OpenDatabase(const std::string& name, bool exclusive,
                                                bool readOnly, const std::string& connect) {
-    return Open(name, exclusive, readOnly, connect);
+    return Open(name, exclusive, readOnly, connect, pins_.get());
 }
 
 std::unique_ptr<Database> Engine::CreateDatabase(const std::string& name,
@@ -689,20 +693,18 @@ std::unique_ptr<Database> Engine::CreateDatabase(const std::string& name,
     std::string password = PasswordOf(connect);
     CheckPasswordText(password);
     std::string path = AbsolutePath(name);
-    posix::UniqueFd fd = CreateExclusively(path, 0666);
-    struct stat created {};
-    ::fstat(fd.get(), &created);
+    PlacedFile file = CreateExclusively(path, 0666);
+    const Created created(file);
     try {
         auto state = std::make_unique<State>();
         state->path = path;
-        state->hold = std::make_unique<FileHold>(path, std::move(fd), FileHold::Mode::Shared);
-        state->connection =
-            std::make_unique<Connection>(path, state->hold->fileName(), state->hold->fd(), false);
+        state->hold = std::make_unique<FileHold>(path, std::move(file), FileHold::Mode::Shared);
+        state->connection = std::make_unique<Connection>(path, state->hold->file(), false);
         RegisterJetFunctions(state->connection->handle());
         InitializeFile(*state->connection, password.empty() ? "" : HashPassword(password));
         return std::make_unique<Database>(std::move(state));
     } catch (...) {
-        RemoveCreated(path, created);
+        created.Remove();
         throw;
     }
 }
@@ -726,35 +728,35 @@ void Engine::CompactDatabase(const std::string& source, const std::string& desti
 
     // The only hold on the source: no one opens it while it is copied, and nothing copies it
     // while someone has it open. A reservation of the file lends its own.
-    FileHold hold(from, FileHold::Mode::Exclusive, FileHold::Access::ReadWrite);
+    FileHold hold(from, FileHold::Mode::Exclusive, FileHold::Access::ReadWrite, pins_.get());
     hold.CheckFormat();
-    // Opened read-write so that SQLite can roll back what a crashed writer left half done;
-    // the compaction itself only reads.
-    Connection sourceDb(from, hold.fileName(), hold.fd(), false);
-    Admit(sourceDb, PasswordOf(password));
 
+    // Made before the source's password is checked, so that a name already taken costs little.
     // Nobody else may read the copy before it carries the source's access rights.
-    posix::UniqueFd copy = CreateExclusively(to, 0600);
-    struct stat created {};
-    ::fstat(copy.get(), &created);
+    PlacedFile copy = CreateExclusively(to, 0600);
+    const Created created(copy);
     try {
         // Held like an open database from the start, and within a reservation until the copy
         // has taken the source's place: whatever another process wrote to it meanwhile would be
         // lost.
-        if (::flock(copy.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(copy.fd.get(), LOCK_EX | LOCK_NB) != 0) {
             throw MakeError(jet::FileInUse, to);
         }
+        // Opened read-write so that SQLite can roll back what a crashed writer left half done;
+        // the compaction itself only reads.
+        Connection sourceDb(from, hold.file(), false);
+        Admit(sourceDb, PasswordOf(password));
         if (ReservedFile* reserved = hold.reservation()) {
-            KeepCopy(*reserved, to, copy.get());
+            KeepCopy(*reserved, copy);
         }
         {
-            HandOver file(to, copy.get());
+            HandOver file(to, copy.fd.get(), copy.folder.get(), copy.name);
             Statement vacuum(sourceDb, "VACUUM INTO ?1");
             vacuum.Bind(1, Value::Text(to));
             vacuum.Step();
         }
         if (newPassword) {
-            Connection copyDb(to, to, copy.get(), false);
+            Connection copyDb(to, copy, false);
             copyDb.Exec("DELETE FROM tarnu_meta WHERE key = 'pwd'");
             if (!newPassword->empty()) {
                 Statement add(copyDb, "INSERT INTO tarnu_meta (key, value) VALUES ('pwd', ?1)");
@@ -762,19 +764,38 @@ void Engine::CompactDatabase(const std::string& source, const std::string& desti
                 add.Step();
             }
         }
-        GiveAccessOf(copy.get(), hold.status());
+        GiveAccessOf(copy.fd.get(), hold.status());
         // A name that leads elsewhere now does not hold the copy, whatever it holds instead.
-        if (!NameHolds(to, created)) {
+        if (!created.InPlace()) {
             throw tarnu::Error(tarnu::err::PathFileAccessError);
         }
     } catch (...) {
-        RemoveCreated(to, created);
+        created.Remove();
         throw;
     }
 }
 
 std::unique_ptr<dao::Reservation> Engine::Reserve(const std::string& path) {
-    return std::make_unique<FileReservation>(path);
+    return std::make_unique<FileReservation>(AbsolutePath(path), pins_.get());
+}
+
+namespace {
+
+class EnginePins final : public dao::Pins {
+  public:
+    explicit EnginePins(std::shared_ptr<PinnedFiles> pins) : pins_(std::move(pins)) {
+        pins_->Pin();
+    }
+    ~EnginePins() override { pins_->Unpin(); }
+
+  private:
+    std::shared_ptr<PinnedFiles> pins_;
+};
+
+}  // namespace
+
+std::unique_ptr<dao::Pins> Engine::PinFiles() {
+    return std::make_unique<EnginePins>(pins_);
 }
 
 std::unique_ptr<Engine> MakeEngine() {

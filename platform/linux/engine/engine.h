@@ -65,8 +65,13 @@ class Database final : public dao::Database {
     std::unique_ptr<State> state_;
 };
 
+class PinnedFiles;
+
 class Engine final : public dao::DBEngine {
   public:
+    Engine();
+    ~Engine() override;
+
     // Shared and read-write, without a password.
     std::unique_ptr<dao::Database> OpenDatabase(const std::string& name) override;
     // DAO's full form: exclusive keeps every other open and compaction out; readOnly refuses
@@ -93,6 +98,10 @@ class Engine final : public dao::DBEngine {
                                               const std::optional<std::string>&) override {
         return std::nullopt;
     }
+    std::unique_ptr<dao::Pins> PinFiles() override;
+
+  private:
+    std::shared_ptr<PinnedFiles> pins_;
 };
 
 std::unique_ptr<Engine> MakeEngine();

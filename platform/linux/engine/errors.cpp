@@ -1,5 +1,7 @@
 #include "platform/linux/engine/errors.h"
 
+#include "ports/printable_name.h"
+
 namespace tarnu::engine {
 
 namespace {
@@ -114,7 +116,9 @@ std::string Describe(std::int32_t number, const std::string& detail) {
 }
 
 tarnu::Error MakeError(std::int32_t number, const std::string& detail) {
-    return tarnu::Error(number, Describe(number, detail));
+    // Details are names of files, tables and fields, which may hold anything: printed as they
+    // are, a line break in one could forge a line of a tool's output.
+    return tarnu::Error(number, Describe(number, PrintableName(detail)));
 }
 
 }  // namespace tarnu::engine

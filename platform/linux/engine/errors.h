@@ -59,7 +59,7 @@ constexpr std::int32_t LinkedTableStatement = 3611;
 // The German description of an engine error; every '|' in it is replaced by detail.
 std::string Describe(std::int32_t number, const std::string& detail = "");
 
-// The engine's error of that number, its description filled with detail.
+// The engine's error of that number, its description filled with detail made printable.
 tarnu::Error MakeError(std::int32_t number, const std::string& detail = "");
 
 }  // namespace tarnu::engine

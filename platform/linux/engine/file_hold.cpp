@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -15,6 +14,7 @@
 
 #include "platform/linux/engine/errors.h"
 #include "platform/linux/engine/format.h"
+#include "platform/linux/files/path_walk.h"
 
 namespace tarnu::engine {
 
@@ -35,12 +35,6 @@ std::pair<dev_t, ino_t> KeyOf(const struct stat& st) {
     return {st.st_dev, st.st_ino};
 }
 
-// Whether an open by `name` would now reach the file described by st.
-bool NameLeadsTo(const std::string& name, const struct stat& st) {
-    struct stat now {};
-    return ::stat(name.c_str(), &now) == 0 && SameFile(now, st);
-}
-
 int Flock(int fd, int operation) {
     int rc;
     do {
@@ -56,62 +50,99 @@ int Flock(int fd, int operation) {
     throw MakeError(jet::DiskOrNetworkError);
 }
 
-// Opens a database file by name, following links as any open by name does, but never waiting:
-// a FIFO or a device would block a plain open, and they are no database files anyway.
-posix::UniqueFd OpenByName(const std::string& path, FileHold::Access access, struct stat& st) {
-    const int common = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    posix::UniqueFd fd;
-    if (access == FileHold::Access::ReadWrite) {
-        fd.Reset(::open(path.c_str(), O_RDWR | common));
-        if (!fd.ok() && errno != EACCES && errno != EPERM && errno != EROFS && errno != EISDIR &&
-            errno != ETXTBSY) {
-            RaiseOpenError(path, errno);
-        }
-    }
-    if (!fd.ok()) {
-        fd.Reset(::open(path.c_str(), O_RDONLY | common));
-    }
-    if (!fd.ok()) {
-        RaiseOpenError(path, errno);
-    }
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        // Folders and devices are no files for the engine, as for the directory query.
-        throw MakeError(jet::FileNotFound, path);
-    }
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-    return fd;
+[[noreturn]] void RaiseMoved() {
+    throw tarnu::Error(tarnu::err::PathFileAccessError);
 }
 
-std::string Resolved(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-        return path;
+// The engine's error for a path the walk could not take, or a file it could not open or make.
+[[noreturn]] void RaiseReachError(const std::string& path, int error) {
+    switch (error) {
+        case ENOENT:  // a folder on the way is missing, which makes the whole path invalid
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            throw MakeError(jet::InvalidPath, path);
+        case EISDIR:
+        case files::kSpecialFile:
+            // Folders and devices are no files for the engine, as for the directory query.
+            throw MakeError(jet::FileNotFound, path);
+        case files::kRefusedLink:
+            throw tarnu::Error(tarnu::err::PathFileAccessError);
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case ETXTBSY:
+            throw MakeError(jet::NoPermission, path);
+        case EAGAIN:
+            throw MakeError(jet::FileInUse, path);
+        case EMFILE:
+        case ENFILE:
+        case ENOMEM:
+            throw tarnu::Error(tarnu::err::OutOfMemory);
+        default:
+            throw MakeError(jet::DiskOrNetworkError);
     }
-    std::string result = resolved;
-    std::free(resolved);
-    return result;
+}
+
+bool MayOnlyRead(int error) {
+    return error == EACCES || error == EPERM || error == EROFS || error == ETXTBSY;
+}
+
+// Walks path to the regular file it names, read-write where the process may write it.
+PlacedFile ReachByPath(const std::string& path, bool writable) {
+    files::Request request;
+    request.kind = files::Kind::File;
+    request.mayBeMissing = true;
+    request.access = writable ? O_RDWR : O_RDONLY;
+    files::Reached reached;
+    int error = files::Walk(path, request, reached);
+    if (writable && MayOnlyRead(error)) {
+        request.access = O_RDONLY;
+        error = files::Walk(path, request, reached);
+    }
+    if (error != 0) {
+        RaiseReachError(path, error);
+    }
+    if (!reached.fd.ok()) {
+        throw MakeError(jet::FileNotFound, path);
+    }
+    PlacedFile file;
+    file.fd = std::move(reached.fd);
+    file.folder = std::move(reached.folder);
+    file.name = std::move(reached.name);
+    file.st = reached.st;
+    return file;
+}
+
+// A new open file of the file that `kept` is a descriptor of, reached through the descriptor
+// alone: no name is looked up.
+int Reopen(int kept, int access, files::UniqueFd& fd) {
+    const std::string self = "/proc/self/fd/" + std::to_string(kept);
+    fd.Reset(::open(self.c_str(), access | O_NOCTTY | O_CLOEXEC));
+    return fd.ok() ? 0 : errno;
+}
+
+files::UniqueFd Duplicate(const files::UniqueFd& fd) {
+    files::UniqueFd copy(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+    if (!copy.ok()) {
+        throw tarnu::Error(tarnu::err::OutOfMemory);
+    }
+    return copy;
 }
 
 }  // namespace
 
 struct ReservedFile {
-    std::string path;
-    posix::UniqueFd fd;
-    struct stat st {};
-    std::string copyPath;
-    posix::UniqueFd copyFd;
-    struct stat copySt {};
+    PlacedFile file;
+    PlacedFile copy;
     // A hold of this process stands on the reservation.
     bool lent = false;
 };
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool NameHolds(const std::string& name, const struct stat& file) {
+bool EntryHolds(int folder, const std::string& name, const struct stat& file) {
     struct stat now {};
-    return ::lstat(name.c_str(), &now) == 0 && SameFile(now, file);
+    return ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           files::SameFile(now, file);
 }
 
 std::string AbsolutePath(const std::string& name) {
@@ -129,58 +160,111 @@ std::string AbsolutePath(const std::string& name) {
     return (cwd / name).string();
 }
 
-void RaiseOpenError(const std::string& path, int error) {
-    switch (error) {
-        case ENOENT: {
-            // A missing file in an existing folder is "not found"; a missing folder makes the
-            // whole path invalid, as Jet tells the two apart.
-            std::error_code ec;
-            fs::path parent = fs::path(path).parent_path();
-            if (fs::is_directory(parent, ec)) {
-                throw MakeError(jet::FileNotFound, path);
-            }
-            throw MakeError(jet::InvalidPath, path);
+PlacedFile PinnedFiles::Reach(const std::string& path, bool writable) {
+    auto it = kept_.find(path);
+    if (it == kept_.end()) {
+        PlacedFile reached = ReachByPath(path, writable);
+        PlacedFile kept;
+        // Without /proc the descriptor cannot be reopened; the path is then walked each time
+        // and must lead to the same file.
+        Reopen(reached.fd.get(), O_PATH, kept.fd);
+        kept.folder = Duplicate(reached.folder);
+        kept.name = reached.name;
+        kept.st = reached.st;
+        kept_.emplace(path, std::move(kept));
+        return reached;
+    }
+    const PlacedFile& kept = it->second;
+    if (!kept.fd.ok()) {
+        PlacedFile again = ReachByPath(path, writable);
+        if (!files::SameFile(again.st, kept.st)) {
+            RaiseMoved();
         }
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            throw MakeError(jet::NoPermission, path);
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case ELOOP:
-            throw MakeError(jet::InvalidPath, path);
-        case EMFILE:
-        case ENFILE:
-        case ENOMEM:
-            throw tarnu::Error(tarnu::err::OutOfMemory);
-        default:
-            throw MakeError(jet::DiskOrNetworkError);
+        return again;
+    }
+    if (!EntryHolds(kept.folder.get(), kept.name, kept.st)) {
+        RaiseMoved();
+    }
+    PlacedFile file;
+    int error = Reopen(kept.fd.get(), writable ? O_RDWR : O_RDONLY, file.fd);
+    if (writable && MayOnlyRead(error)) {
+        error = Reopen(kept.fd.get(), O_RDONLY, file.fd);
+    }
+    if (error != 0) {
+        RaiseReachError(path, error);
+    }
+    if (::fstat(file.fd.get(), &file.st) != 0) {
+        RaiseReachError(path, errno);
+    }
+    file.folder = Duplicate(kept.folder);
+    file.name = kept.name;
+    return file;
+}
+
+void PinnedFiles::Unpin() {
+    if (--pins_ == 0) {
+        kept_.clear();
     }
 }
 
-FileHold::FileHold(const std::string& path, Mode mode, Access access) : path_(path) {
+PlacedFile CreateExclusively(const std::string& path, mode_t mode) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (slash == std::string::npos || name.empty() || name == "." || name == "..") {
+        throw MakeError(jet::InvalidPath, path);
+    }
+    files::Request request;
+    request.kind = files::Kind::Folder;
+    files::Reached folder;
+    if (const int error = files::Walk(slash == 0 ? "/" : path.substr(0, slash), request, folder)) {
+        RaiseReachError(path, error);
+    }
+    struct stat journal {};
+    if (::fstatat(folder.fd.get(), (name + "-journal").c_str(), &journal, AT_SYMLINK_NOFOLLOW) ==
+        0) {
+        throw MakeError(jet::DatabaseExists);
+    }
+    PlacedFile file;
+    file.fd.Reset(::openat(folder.fd.get(), name.c_str(),
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode));
+    if (!file.fd.ok()) {
+        if (errno == EEXIST) {
+            throw MakeError(jet::DatabaseExists);
+        }
+        RaiseReachError(path, errno);
+    }
+    if (::fstat(file.fd.get(), &file.st) != 0) {
+        RaiseReachError(path, errno);
+    }
+    file.folder = std::move(folder.fd);
+    file.name = name;
+    return file;
+}
+
+FileHold::FileHold(const std::string& path, Mode mode, Access access, PinnedFiles* pins)
+    : path_(path) {
+    const bool writable = access == Access::ReadWrite;
+    const bool pinned = pins != nullptr && pins->Active();
     for (int attempt = 1;; ++attempt) {
-        fd_ = OpenByName(path, access, stat_);
-        fileName_ = Resolved(path);
+        file_ = pinned ? pins->Reach(path, writable) : ReachByPath(path, writable);
         if (Take(mode)) {
             return;
         }
         // The name was given to another file between the open and the lock (a compaction put
-        // its copy there): the lock belongs on that one.
+        // its copy there): the lock belongs on that one, unless the run pinned the first.
         Let();
-        fd_.Reset();
+        file_ = PlacedFile{};
+        if (pinned) {
+            RaiseMoved();
+        }
         if (attempt == kOpenAttempts) {
             throw MakeError(jet::FileInUse, path);
         }
     }
 }
 
-FileHold::FileHold(const std::string& path, posix::UniqueFd created, Mode mode)
-    : fd_(std::move(created)), path_(path) {
-    if (::fstat(fd_.get(), &stat_) != 0) {
-        throw MakeError(jet::DiskOrNetworkError);
-    }
-    fileName_ = Resolved(path);
+FileHold::FileHold(const std::string& path, PlacedFile created, Mode mode)
+    : file_(std::move(created)), path_(path) {
     if (!Take(mode)) {
         Let();
         throw MakeError(jet::FileInUse, path);
@@ -194,7 +278,7 @@ FileHold::~FileHold() {
 bool FileHold::Take(Mode mode) {
     if (mode == Mode::Exclusive) {
         std::lock_guard<std::mutex> lock(gReservedMutex);
-        auto it = gReserved.find(KeyOf(stat_));
+        auto it = gReserved.find(KeyOf(file_.st));
         if (it != gReserved.end()) {
             if (std::shared_ptr<ReservedFile> reserved = it->second.lock()) {
                 if (reserved->lent) {
@@ -208,11 +292,11 @@ bool FileHold::Take(Mode mode) {
     // flock() locks belong to this open file, not to the process: they do not meet SQLite's
     // byte-range locks, and closing another descriptor of the same file keeps them.
     if (!reservation_) {
-        if (const int error = Flock(fd_.get(), mode == Mode::Shared ? LOCK_SH : LOCK_EX)) {
+        if (const int error = Flock(file_.fd.get(), mode == Mode::Shared ? LOCK_SH : LOCK_EX)) {
             RaiseLockError(path_, error);
         }
     }
-    return NameLeadsTo(path_, stat_) && NameLeadsTo(fileName_, stat_);
+    return EntryHolds(file_.folder.get(), file_.name, file_.st);
 }
 
 // Gives back what the hold stands on; closing the descriptor drops its lock.
@@ -228,7 +312,8 @@ void FileHold::CheckFormat() const {
     unsigned char header[kHeaderSize];
     std::size_t got = 0;
     while (got < sizeof header) {
-        ssize_t n = ::pread(fd_.get(), header + got, sizeof header - got, static_cast<off_t>(got));
+        ssize_t n =
+            ::pread(file_.fd.get(), header + got, sizeof header - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -245,33 +330,32 @@ void FileHold::CheckFormat() const {
     }
 }
 
-}  // namespace tarnu::engine
-
-namespace tarnu::engine {
-
-FileReservation::FileReservation(const std::string& path)
+FileReservation::FileReservation(const std::string& path, PinnedFiles* pins)
     : file_(std::make_shared<ReservedFile>()) {
-    file_->path = AbsolutePath(path);
+    const bool pinned = pins != nullptr && pins->Active();
     for (int attempt = 1;; ++attempt) {
-        file_->fd = OpenByName(file_->path, FileHold::Access::ReadOnly, file_->st);
-        if (const int error = Flock(file_->fd.get(), LOCK_EX)) {
-            RaiseLockError(file_->path, error);
+        file_->file = pinned ? pins->Reach(path, false) : ReachByPath(path, false);
+        if (const int error = Flock(file_->file.fd.get(), LOCK_EX)) {
+            RaiseLockError(path, error);
         }
-        if (NameLeadsTo(file_->path, file_->st)) {
+        if (EntryHolds(file_->file.folder.get(), file_->file.name, file_->file.st)) {
             break;
         }
-        file_->fd.Reset();
+        file_->file = PlacedFile{};
+        if (pinned) {
+            RaiseMoved();
+        }
         if (attempt == kOpenAttempts) {
-            throw MakeError(jet::FileInUse, file_->path);
+            throw MakeError(jet::FileInUse, path);
         }
     }
     std::lock_guard<std::mutex> lock(gReservedMutex);
-    gReserved[KeyOf(file_->st)] = file_;
+    gReserved[KeyOf(file_->file.st)] = file_;
 }
 
 FileReservation::~FileReservation() {
     std::lock_guard<std::mutex> lock(gReservedMutex);
-    auto it = gReserved.find(KeyOf(file_->st));
+    auto it = gReserved.find(KeyOf(file_->file.st));
     if (it != gReserved.end() && it->second.lock() == file_) {
         gReserved.erase(it);
     }
@@ -279,19 +363,19 @@ FileReservation::~FileReservation() {
 
 bool FileReservation::StillInPlace() {
     // As the replace sees the names: a link now standing at either of them is not the file.
-    return file_->copyFd.ok() && NameHolds(file_->path, file_->st) &&
-           NameHolds(file_->copyPath, file_->copySt);
+    const PlacedFile& file = file_->file;
+    const PlacedFile& copy = file_->copy;
+    return copy.fd.ok() && EntryHolds(file.folder.get(), file.name, file.st) &&
+           EntryHolds(copy.folder.get(), copy.name, copy.st);
 }
 
-void KeepCopy(ReservedFile& reservation, const std::string& path, int fd) {
-    posix::UniqueFd kept(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-    struct stat st {};
-    if (!kept.ok() || ::fstat(kept.get(), &st) != 0) {
-        throw MakeError(jet::DiskOrNetworkError);
-    }
-    reservation.copyPath = path;
-    reservation.copySt = st;
-    reservation.copyFd = std::move(kept);
+void KeepCopy(ReservedFile& reservation, const PlacedFile& copy) {
+    PlacedFile kept;
+    kept.fd = Duplicate(copy.fd);
+    kept.folder = Duplicate(copy.folder);
+    kept.name = copy.name;
+    kept.st = copy.st;
+    reservation.copy = std::move(kept);
 }
 
 }  // namespace tarnu::engine

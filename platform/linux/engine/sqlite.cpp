@@ -1,9 +1,12 @@
 #include "platform/linux/engine/sqlite.h"
 
+#include <pwd.h>
+
 #include <cstdlib>
 
 #include "platform/linux/engine/errors.h"
 #include "platform/linux/engine/vfs.h"
+#include "ports/printable_name.h"
 
 namespace tarnu::engine {
 
@@ -19,18 +22,48 @@ std::string ColumnOfConstraint(const std::string& message) {
     return dot == std::string::npos ? qualified : qualified.substr(dot + 1);
 }
 
+// "'name' (UID n)", or the number alone for a user the system does not know.
+std::string UserText(uid_t uid) {
+    std::string text = "UID " + std::to_string(uid);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::string buffer(16384, '\0');
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+        text = "'" + PrintableName(found->pw_name) + "' (" + text + ")";
+    }
+    return text;
+}
+
+// A file at the journal's name that the engine may not roll into the database: its message
+// names that file and its owner, who is the one to ask, not the database.
+tarnu::Error JournalRefused(const std::string& database, const RefusedJournal& journal) {
+    const std::string start =
+        "Auf die Datenbank '" + PrintableName(database) + "' kann nicht zugegriffen werden: ";
+    const std::string end = " Bitte prüfen, woher sie stammt, und sie entfernen.";
+    if (journal.regular) {
+        return tarnu::Error(jet::NoPermission,
+                            start + "Ihr Journal '" + PrintableName(journal.path) +
+                                "' gehört dem Benutzer " + UserText(journal.owner) +
+                                " und darf von diesem Lauf nicht verwendet werden." + end);
+    }
+    return tarnu::Error(
+        jet::NoPermission,
+        start + "An der Stelle ihres Journals '" + PrintableName(journal.path) +
+            "' liegt keine gewöhnliche Datei (Eigentümer: " + UserText(journal.owner) + ")." + end);
+}
+
 }  // namespace
 
 std::string FunctionErrorText(std::int32_t number) {
     return std::string(kFunctionErrorPrefix) + std::to_string(number);
 }
 
-Connection::Connection(const std::string& path, const std::string& fileName, int fd, bool readOnly)
-    : path_(path), fileName_(fileName) {
+Connection::Connection(const std::string& path, const PlacedFile& file, bool readOnly)
+    : path_(path) {
     int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
                 SQLITE_OPEN_EXRESCODE;
-    HandOver file(fileName, fd);
-    int rc = sqlite3_open_v2(fileName.c_str(), &db_, flags, VfsName());
+    HandOver handed(path, file.fd.get(), file.folder.get(), file.name);
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, VfsName());
     if (rc != SQLITE_OK) {
         tarnu::Error e = ErrorFor(rc);
         sqlite3_close_v2(db_);
@@ -58,6 +91,17 @@ void Connection::Exec(const char* sql) {
     int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         Raise(rc);
+    }
+}
+
+void Connection::Begin(const char* sql) const {
+    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        tarnu::Error error = ErrorFor(rc);
+        if (!sqlite3_get_autocommit(db_)) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        throw error;
     }
 }
 
@@ -105,6 +149,10 @@ tarnu::Error Connection::ErrorFor(int rc) const {
             return MakeError(jet::InvalidPath, path_);
         case SQLITE_PERM:
         case SQLITE_AUTH:
+            if (std::optional<RefusedJournal> journal =
+                    db_ ? RefusedJournalOf(db_) : std::nullopt) {
+                return JournalRefused(path_, *journal);
+            }
             return MakeError(jet::NoPermission, path_);
         case SQLITE_CONSTRAINT:
             return MakeError(jet::DuplicateKey);

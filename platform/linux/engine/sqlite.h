@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/linux/engine/file_hold.h"
 #include "platform/linux/engine/value.h"
 #include "ports/error.h"
 
@@ -18,20 +19,22 @@ constexpr int kBusyTimeoutMs = 5000;
 
 class Connection {
   public:
-    // Has SQLite work on the open file `fd` (a database file or an existing empty one), which
-    // the engine knows as `path` and whose journal lies beside `fileName` (absolute paths, so
-    // that they are never read as URIs). Neither reads nor writes the file yet.
-    Connection(const std::string& path, const std::string& fileName, int fd, bool readOnly);
+    // Has SQLite work on the open file (a database file or an existing empty one), which the
+    // engine knows as `path` (absolute, so that it is never read as a URI) and whose journal
+    // lies beside it in its folder. Neither reads nor writes the file yet.
+    Connection(const std::string& path, const PlacedFile& file, bool readOnly);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     sqlite3* handle() const { return db_; }
     const std::string& path() const { return path_; }
-    const std::string& fileName() const { return fileName_; }
 
     // Runs SQL without results; raises on failure.
     void Exec(const char* sql);
+    // Begins a transaction. One that fails leaves the connection outside any transaction, so
+    // that none of its locks stays behind to stop every later statement and other processes.
+    void Begin(const char* sql) const;
     // The engine's error for a SQLite result code met on this connection.
     tarnu::Error ErrorFor(int rc) const;
     [[noreturn]] void Raise(int rc) const;
@@ -39,7 +42,6 @@ class Connection {
   private:
     sqlite3* db_ = nullptr;
     std::string path_;
-    std::string fileName_;
 };
 
 class Statement {

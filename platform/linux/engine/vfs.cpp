@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
-#include "platform/linux/posix/safe_open.h"
+#include "platform/linux/files/file_io.h"
+#include "platform/linux/files/path_walk.h"
 
 namespace tarnu::engine {
 
@@ -28,6 +30,8 @@ constexpr off_t kSharedSize = 510;
 struct Handed {
     const std::string* name = nullptr;
     int fd = -1;
+    int folder = -1;
+    const std::string* fileName = nullptr;
 };
 thread_local Handed tHanded;
 
@@ -38,8 +42,26 @@ struct File {
     int lock;         // the connection's SQLite lock level on a database file
     bool database;    // a database file: locked; else a journal
     bool syncFolder;  // a journal just created, whose folder entry is not on disk yet
-    char* folder;     // the journal's folder, for that sync
+    // A database file's folder, or for a new journal a descriptor of the same folder; else -1.
+    int folder;
+    // A database file's name in its folder, and SQLite's name for its journal: the very pointer
+    // SQLite hands to the layer whenever it means that journal.
+    char* name;
+    const char* journal;
+    // The journal this database file opened last, and what stood at the journal's name the last
+    // time the layer refused it.
+    bool journalKnown;
+    dev_t journalDev;
+    ino_t journalIno;
+    bool refused;
+    uid_t refusedOwner;
+    mode_t refusedMode;
 };
+
+// The open database files of the process, so that a journal SQLite names can be found beside
+// its database. Never held across a call that can block.
+std::mutex gDatabasesMutex;
+std::vector<File*> gDatabases;
 
 sqlite3_vfs* gUnix = nullptr;
 sqlite3_vfs gVfs;
@@ -71,10 +93,16 @@ int Close(sqlite3_file* file) {
     File* f = Of(file);
     if (f->database) {
         SetLock(f->fd, F_UNLCK, 0, 0);
+        std::lock_guard<std::mutex> lock(gDatabasesMutex);
+        std::erase(gDatabases, f);
     }
     ::close(f->fd);
-    sqlite3_free(f->folder);
-    f->folder = nullptr;
+    if (f->folder >= 0) {
+        ::close(f->folder);
+    }
+    sqlite3_free(f->name);
+    f->folder = -1;
+    f->name = nullptr;
     return SQLITE_OK;
 }
 
@@ -131,11 +159,7 @@ int Sync(sqlite3_file* file, int) {
         // A new journal counts only once its name is on disk too. A folder that cannot be read
         // cannot be synced this way; like SQLite's own layer, the journal goes on without it.
         f->syncFolder = false;
-        const int folder = ::open(f->folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            ::fsync(folder);
-            ::close(folder);
-        }
+        ::fsync(f->folder);
     }
     return SQLITE_OK;
 }
@@ -279,13 +303,25 @@ int OpenDatabaseFile(const char* name, File* f, int flags, int* outFlags) {
         return SQLITE_CANTOPEN;
     }
     const int fd = ::fcntl(tHanded.fd, F_DUPFD_CLOEXEC, 0);
+    const int folder = ::fcntl(tHanded.folder, F_DUPFD_CLOEXEC, 0);
+    char* fileName = sqlite3_mprintf("%s", tHanded.fileName->c_str());
     tHanded = {};
-    if (fd < 0) {
+    if (fd < 0 || folder < 0 || fileName == nullptr) {
+        ::close(fd);
+        ::close(folder);
+        sqlite3_free(fileName);
         return SQLITE_CANTOPEN;
     }
     f->fd = fd;
+    f->folder = folder;
+    f->name = fileName;
+    f->journal = sqlite3_filename_journal(name);
     f->database = true;
     f->base.pMethods = &kMethods;
+    {
+        std::lock_guard<std::mutex> lock(gDatabasesMutex);
+        gDatabases.push_back(f);
+    }
     if (outFlags) {
         // A file the engine could only open for reading is read-only to SQLite as well.
         *outFlags =
@@ -296,30 +332,78 @@ int OpenDatabaseFile(const char* name, File* f, int flags, int* outFlags) {
     return SQLITE_OK;
 }
 
-// The rollback journal beside a database file: never through a link, never a FIFO or device,
-// and never a file that neither the runner nor the database's owner made, which SQLite would
-// otherwise roll into the database as if it were its own journal.
-int OpenJournal(const char* name, File* f, int flags, int* outFlags) {
-    sqlite3_file* database = sqlite3_database_file_object(name);
+// The database file whose journal SQLite means by `journal`; null for any other name (a
+// super-journal named inside a journal, a write-ahead log), which the layer never reaches.
+File* DatabaseOfJournal(const char* journal) {
+    std::lock_guard<std::mutex> lock(gDatabasesMutex);
+    for (File* f : gDatabases) {
+        if (f->journal == journal) {
+            return f;
+        }
+    }
+    return nullptr;
+}
+
+File* MainDatabaseOf(sqlite3* db) {
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+        file == nullptr || file->pMethods != &kMethods) {
+        return nullptr;
+    }
+    return Of(file);
+}
+
+std::string JournalName(const File* database) {
+    return std::string(database->name) + "-journal";
+}
+
+// Only a journal that the runner or the database's owner made may be rolled into the database
+// or removed: any other would write pages of somebody else's choosing into it.
+bool MayUseJournal(const File* database, const struct stat& journal) {
     struct stat owner {};
-    if (database == nullptr || database->pMethods != &kMethods ||
-        ::fstat(Of(database)->fd, &owner) != 0) {
+    return S_ISREG(journal.st_mode) && ::fstat(database->fd, &owner) == 0 &&
+           (journal.st_uid == ::geteuid() || journal.st_uid == owner.st_uid);
+}
+
+int RefuseJournal(File* database) {
+    struct stat st {};
+    ::fstatat(database->folder, JournalName(database).c_str(), &st, AT_SYMLINK_NOFOLLOW);
+    database->refused = true;
+    database->refusedOwner = st.st_uid;
+    database->refusedMode = st.st_mode;
+    return SQLITE_PERM;
+}
+
+// The rollback journal beside a database file, in its folder: never through a link, never a FIFO
+// or device, and never a file that neither the runner nor the database's owner made.
+int OpenJournal(const char* name, File* f, int flags, int* outFlags) {
+    File* database = DatabaseOfJournal(name);
+    struct stat owner {};
+    if (database == nullptr || ::fstat(database->fd, &owner) != 0) {
         return SQLITE_CANTOPEN;
     }
+    const std::string journal = JournalName(database);
     const bool writing = (flags & SQLITE_OPEN_READWRITE) != 0;
-    posix::UniqueFd fd = posix::OpenRegular(name, writing ? O_RDWR : O_RDONLY);
+    files::UniqueFd fd;
+    struct stat st {};
+    int error = files::OpenEntry(database->folder, journal, files::Kind::File,
+                                 writing ? O_RDWR : O_RDONLY, fd, st);
     bool created = false;
-    if (!fd.ok() && errno == ENOENT && (flags & SQLITE_OPEN_CREATE)) {
-        fd = posix::OpenRegular(name, O_RDWR | O_CREAT | O_EXCL, owner.st_mode & 0777);
-        created = fd.ok();
+    if (error == ENOENT && (flags & SQLITE_OPEN_CREATE)) {
+        fd.Reset(::openat(database->folder, journal.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                          owner.st_mode & 0777));
+        error = fd.ok() && ::fstat(fd.get(), &st) == 0 ? 0 : errno;
+        created = error == 0;
     }
-    if (!fd.ok()) {
+    if (error == ELOOP || error == files::kSpecialFile || error == EISDIR || error == EEXIST ||
+        error == EACCES || error == EPERM ||
+        (error == 0 && !created && !MayUseJournal(database, st))) {
         // Something that is no journal of ours stands at the name: the database may not be
         // used until it is gone.
-        return errno == ELOOP || errno == EINVAL || errno == EEXIST ? SQLITE_PERM : SQLITE_CANTOPEN;
+        return RefuseJournal(database);
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
+    if (error != 0) {
         return SQLITE_CANTOPEN;
     }
     if (created) {
@@ -329,15 +413,13 @@ int OpenJournal(const char* name, File* f, int flags, int* outFlags) {
             (void)!::fchown(fd.get(), owner.st_uid, owner.st_gid);
         }
         ::fchmod(fd.get(), owner.st_mode & 0777);
-    } else if (st.st_uid != ::geteuid() && st.st_uid != owner.st_uid) {
-        return SQLITE_PERM;
+        f->folder = ::fcntl(database->folder, F_DUPFD_CLOEXEC, 0);
+        f->syncFolder = f->folder >= 0;
     }
-    if (created) {
-        const char* slash = std::strrchr(name, '/');
-        f->folder = slash == name ? sqlite3_mprintf("/")
-                                  : sqlite3_mprintf("%.*s", static_cast<int>(slash - name), name);
-        f->syncFolder = f->folder != nullptr;
-    }
+    database->refused = false;
+    database->journalKnown = true;
+    database->journalDev = st.st_dev;
+    database->journalIno = st.st_ino;
     f->fd = fd.Release();
     f->base.pMethods = &kMethods;
     if (outFlags) {
@@ -349,22 +431,67 @@ int OpenJournal(const char* name, File* f, int flags, int* outFlags) {
 int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
     File* f = Of(file);
     std::memset(f, 0, sizeof *f);
+    f->folder = -1;
     if (flags & SQLITE_OPEN_MAIN_DB) {
         return OpenDatabaseFile(name, f, flags, outFlags);
     }
     if (flags & SQLITE_OPEN_MAIN_JOURNAL) {
         return OpenJournal(name, f, flags, outFlags);
     }
-    if (flags & SQLITE_OPEN_WAL) {
+    if (flags & (SQLITE_OPEN_WAL | SQLITE_OPEN_SUPER_JOURNAL)) {
+        // The engine's files never use a write-ahead log nor write two databases in one
+        // transaction: such a name can only come from a file of somebody else's making.
         return SQLITE_CANTOPEN;
     }
-    // Temporary files and the super-journal: SQLite's own layer makes them under names of its
-    // choosing, exclusively and without following links.
+    // Temporary files: SQLite's own layer makes them under names of its choosing, exclusively
+    // and without following links.
     return gUnix->xOpen(gUnix, name, file, flags, outFlags);
 }
 
+// Whether a journal is there: in the database's folder, without following a link. As SQLite's
+// own layer has it, an empty file is no journal; anything else at the name is one, so that a
+// link or a FIFO there is refused when SQLite opens it rather than passed over.
+int Access(sqlite3_vfs*, const char* name, int flags, int* result) {
+    *result = 0;
+    const File* database = DatabaseOfJournal(name);
+    struct stat st {};
+    if (database == nullptr ||
+        ::fstatat(database->folder, JournalName(database).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return SQLITE_OK;
+    }
+    *result = flags != SQLITE_ACCESS_EXISTS || !S_ISREG(st.st_mode) || st.st_size > 0;
+    return SQLITE_OK;
+}
+
+// Removes a journal when SQLite is done with it: the one the database opened last, or, never
+// opened, one the layer would have used. Whatever else has taken the name meanwhile stays.
+int Delete(sqlite3_vfs*, const char* name, int syncFolder) {
+    const File* database = DatabaseOfJournal(name);
+    if (database == nullptr) {
+        return SQLITE_IOERR_DELETE;
+    }
+    const std::string journal = JournalName(database);
+    struct stat st {};
+    if (::fstatat(database->folder, journal.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? SQLITE_IOERR_DELETE_NOENT : SQLITE_IOERR_DELETE;
+    }
+    const bool ours = database->journalKnown
+                          ? st.st_dev == database->journalDev && st.st_ino == database->journalIno
+                          : MayUseJournal(database, st);
+    if (!ours) {
+        return SQLITE_OK;
+    }
+    if (::unlinkat(database->folder, journal.c_str(), 0) != 0 && errno != ENOENT) {
+        return SQLITE_IOERR_DELETE;
+    }
+    if (syncFolder) {
+        ::fsync(database->folder);
+    }
+    return SQLITE_OK;
+}
+
 // The engine names its files by absolute paths and wants them kept as they are: the file is
-// the descriptor, and the journal goes beside the name the engine resolved.
+// the descriptor, and the journal lies beside it in its folder whatever the name.
 int FullPathname(sqlite3_vfs* vfs, const char* name, int size, char* out) {
     if (name[0] != '/') {
         return gUnix->xFullPathname(gUnix, name, size, out);
@@ -390,18 +517,54 @@ const char* VfsName() {
         gVfs.szOsFile = std::max(gUnix->szOsFile, static_cast<int>(sizeof(File)));
         gVfs.pAppData = nullptr;
         gVfs.xOpen = Open;
+        gVfs.xAccess = Access;
+        gVfs.xDelete = Delete;
         gVfs.xFullPathname = FullPathname;
         sqlite3_vfs_register(&gVfs, 0);
     });
     return kName;
 }
 
-HandOver::HandOver(const std::string& name, int fd) {
-    tHanded = {&name, fd};
+HandOver::HandOver(const std::string& name, int fd, int folder, const std::string& fileName) {
+    tHanded = {&name, fd, folder, &fileName};
 }
 
 HandOver::~HandOver() {
     tHanded = {};
+}
+
+std::optional<RefusedJournal> RefusedJournalOf(sqlite3* db) {
+    const File* database = MainDatabaseOf(db);
+    if (database == nullptr || !database->refused) {
+        return std::nullopt;
+    }
+    // Where the folder lies now, as the system tells it for the descriptor.
+    std::string folder(4096, '\0');
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(database->folder)).c_str(),
+                                 folder.data(), folder.size());
+    folder.resize(n > 0 && folder[0] == '/' ? static_cast<std::size_t>(n) : 0);
+    if (folder == "/") {
+        folder.clear();
+    }
+    return RefusedJournal{folder + "/" + JournalName(database), database->refusedOwner,
+                          S_ISREG(database->refusedMode)};
+}
+
+bool JournalBeside(sqlite3* db) {
+    const File* database = MainDatabaseOf(db);
+    struct stat st {};
+    return database != nullptr && ::fstatat(database->folder, JournalName(database).c_str(), &st,
+                                            AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+void RemoveStaleJournal(sqlite3* db) {
+    const File* database = MainDatabaseOf(db);
+    struct stat st {};
+    if (database != nullptr &&
+        ::fstatat(database->folder, JournalName(database).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        MayUseJournal(database, st)) {
+        files::RemoveIfSame(database->folder, JournalName(database), st.st_dev, st.st_ino);
+    }
 }
 
 }  // namespace tarnu::engine

@@ -8,8 +8,11 @@ namespace tarnu::posix {
 std::string ExecutablePath();
 
 // Maps an errno value of a failed file operation to the platform's error of the same meaning.
+// A link the link rule refuses and a FIFO or device in a file's place are access errors (75).
 int FileErrorNumber(int errnoValue);
 
+// The file services over the safe path walk: every path is walked part by part under the link
+// rule, and a rename or removal goes through the descriptor of the folder the walk reached.
 class PosixFileServices : public FileServices {
   public:
     std::string Dir(const std::string& path) override;
@@ -24,9 +27,10 @@ class PosixFileServices : public FileServices {
     void ReplaceFile(const std::string& from, const std::string& to) override;
     std::string RewriteTarget(const std::string& path) override;
     std::vector<std::string> ListFiles(const std::string& folder) override;
-    // A file open through the engine carries a flock(); an empty file may be a copy that a
-    // compaction has just created and not locked yet, and is left as well.
+    // A file open through the engine carries a flock(); the file's journal goes with it.
     bool RemoveUnused(const std::string& path) override;
+    // flock() on the folder's own descriptor (files::LockFolder).
+    std::unique_ptr<FolderLock> LockFolder(const std::string& folder) override;
 };
 
 }  // namespace tarnu::posix

@@ -8,11 +8,14 @@
 #include <vector>
 
 #include "platform/linux/engine/engine.h"
+#include "platform/linux/engine/file_hold.h"
 #include "platform/linux/engine/names.h"
 #include "ports/error.h"
+#include "ports/printable_name.h"
 
 namespace {
 
+using tarnu::PrintableName;
 using tarnu::engine::Engine;
 
 constexpr int kExitError = 1;
@@ -58,7 +61,7 @@ Arguments Parse(int argc, char** argv, const std::vector<std::string>& allowed) 
                 known = known || name == a;
             }
             if (!known) {
-                throw UsageError{"unbekannte Option " + a};
+                throw UsageError{"unbekannte Option " + PrintableName(a)};
             }
             if (i + 1 >= argc) {
                 throw UsageError{"Option " + a + " ohne Wert"};
@@ -95,7 +98,7 @@ std::int32_t ParseAttributes(const std::string& text) {
     }
     if (digits.empty() || digits.size() > 8 ||
         digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        throw UsageError{"--attributes erwartet eine Hexadezimalzahl: " + text};
+        throw UsageError{"--attributes erwartet eine Hexadezimalzahl: " + PrintableName(text)};
     }
     return static_cast<std::int32_t>(std::stoul(digits, nullptr, 16));
 }
@@ -156,14 +159,8 @@ int Link(Engine& engine, int argc, char** argv) {
         if (!args.Has("--table")) {
             throw UsageError{"--source braucht --table"};
         }
-        std::string source = args.Option("--source");
         // Jet keeps the full path of a linked file, so that the link works from anywhere.
-        char* resolved = realpath(source.c_str(), nullptr);
-        if (resolved) {
-            source = resolved;
-            std::free(resolved);
-        }
-        def.Connect = ";DATABASE=" + source;
+        def.Connect = ";DATABASE=" + tarnu::engine::AbsolutePath(args.Option("--source"));
         if (args.Has("--source-password")) {
             def.Connect += ";PWD=" + args.Option("--source-password");
         }
@@ -196,8 +193,9 @@ int Tables(Engine& engine, int argc, char** argv) {
         const char* kind = (def.Attributes & tarnu::dao::dbAttachedTable)  ? "jet"
                            : (def.Attributes & tarnu::dao::dbAttachedODBC) ? "odbc"
                                                                            : "lokal";
-        std::cout << def.Name << '\t' << Hex(def.Attributes) << '\t' << kind << '\t' << def.Connect
-                  << '\t' << def.SourceTableName << '\n';
+        std::cout << PrintableName(def.Name) << '\t' << Hex(def.Attributes) << '\t' << kind << '\t'
+                  << PrintableName(def.Connect) << '\t' << PrintableName(def.SourceTableName)
+                  << '\n';
     }
     return 0;
 }
@@ -249,7 +247,7 @@ int main(int argc, char** argv) {
         if (command == "demo") {
             return Demo(*engine, argc, argv);
         }
-        std::cerr << "tarnu-db: unbekannter Befehl " << command << "\n" << kUsage;
+        std::cerr << "tarnu-db: unbekannter Befehl " << PrintableName(command) << "\n" << kUsage;
         return kExitUsage;
     } catch (const UsageError& e) {
         std::cerr << "tarnu-db: " << e.message << "\n" << kUsage;
