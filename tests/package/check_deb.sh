@@ -36,13 +36,12 @@ help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$scratch/root/usr/bin/tarnu-system-too
   fail "the extracted program's --help failed"
 grep -q -- "--compact" <<<"$help" || fail "--help does not name --compact"
 entry="$scratch/root/usr/share/applications/tarnu-system-tool.desktop"
-grep -q '^Exec=env TARNU_PROGRAM_FOLDER=/opt/tarnu /usr/bin/tarnu-system-tool$' "$entry" ||
+grep -q '^Exec=/usr/bin/tarnu-system-tool$' "$entry" ||
   fail "the desktop entry's command"
 grep -q '^Path=/opt/tarnu$' "$entry" || fail "the desktop entry's working folder"
 desktop-file-validate "$entry" ||
   fail "the desktop entry is not valid"
 service="$scratch/root/usr/lib/systemd/system/tarnu-compact.service"
-grep -q '^Environment=TARNU_PROGRAM_FOLDER=/opt/tarnu$' "$service" || fail "service environment"
 grep -q '^WorkingDirectory=/opt/tarnu$' "$service" || fail "service working folder"
 grep -q '^ExecStart=/usr/bin/tarnu-system-tool --compact$' "$service" || fail "service command"
 verify=$(systemd-analyze verify "$service" "${service%.service}.timer" 2>&1 |
