@@ -21,6 +21,7 @@
 #include "platform/linux/qt/qt_common_dialogs.h"
 #include "platform/linux/qt/qt_shell.h"
 #include "platform/linux/qt/qt_ui.h"
+#include "platform/linux/qt/runtime_folder.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ tarnu::ui::AppObject ProgramObject() {
 }
 
 int RunWindows(int argc, char** argv) {
+    tarnu::qt::PrivateRuntimeFolder runtime;
     QApplication qapp(argc, argv);
     tarnu::qt::QtUiPlatform ui(ProgramObject());
     tarnu::qt::QtMessageBoxes boxes;
