@@ -6,6 +6,11 @@
 # leaves the program folder alone. Everything it installs or makes is taken away again, also
 # when a check fails; each step has a time limit.
 set -euo pipefail
+# The whole check has a time limit of its own, below CTest's, so that its clean-up still runs
+# when a step takes too long.
+if [ -z "${CHECK_DEB_LIMITED:-}" ]; then
+  CHECK_DEB_LIMITED=1 exec timeout 1000 "$0" "$@"
+fi
 build=$(cd "$1" && pwd)
 folder=$(sed -n 's/^TARNU_INSTALLED_PROGRAM_FOLDER:PATH=//p' "$build/CMakeCache.txt")
 [ -n "$folder" ] || { echo "check_deb: no program folder in $build/CMakeCache.txt" >&2; exit 1; }
@@ -22,6 +27,7 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "check_deb: $*" >&2; exit 1; }
+trap 'fail "stopped after its time limit"' TERM INT
 limit() { timeout -k 10 "$@"; }
 
 (cd "$build" && limit 600 cpack -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1) ||
