@@ -44,14 +44,14 @@ tarnu::app::Installation ThisInstallation() {
     return installation;
 }
 
-tarnu::app::ProgramFolder ProgramFolder() {
+tarnu::app::ProgramFolder ChosenProgramFolder() {
     const char* named = std::getenv(tarnu::app::ProgramFolderVariable);
     return tarnu::app::ChooseProgramFolder(tarnu::posix::ExecutablePath(), named ? named : "",
                                            ThisInstallation(), tarnu::PathSeparator());
 }
 
 tarnu::ui::AppObject ProgramObject() {
-    return ProgramFolder().app;
+    return ChosenProgramFolder().app;
 }
 
 int RunWindows(int argc, char** argv) {
@@ -99,15 +99,15 @@ int main(int argc, char** argv) {
         case Action::Windows:
             return RunWindows(argc, argv);
         case Action::Help:
-            std::cout << tarnu::app::UsageText(name, true,
-                                               tarnu::app::ProgramFolderText(ProgramFolder()));
+            std::cout << tarnu::app::UsageText(
+                name, true, tarnu::app::ProgramFolderText(ChosenProgramFolder()));
             return tarnu::app::ExitSuccess;
         case Action::Version:
             std::cout << tarnu::app::VersionText() << '\n';
             return tarnu::app::ExitSuccess;
         case Action::UsageError:
-            std::cerr << tarnu::app::UsageText(name, true,
-                                               tarnu::app::ProgramFolderText(ProgramFolder()));
+            std::cerr << tarnu::app::UsageText(
+                name, true, tarnu::app::ProgramFolderText(ChosenProgramFolder()));
             return tarnu::app::ExitUsage;
         default:
             return RunAction(action);
