@@ -49,7 +49,8 @@ TEST(AppObject, ProgramFolderAndNameOfTheExecutable) {
         EXPECT_EQ(f.app.EXEName, c.name) << c.executable;
         EXPECT_EQ(f.source, c.source) << c.executable << " " << c.named;
     }
-    EXPECT_EQ(ChooseProgramFolder("/usr/bin/t", "", {{"/usr/bin"}, ""}, '/').app.Path, "/usr/bin")
+    EXPECT_EQ(ChooseProgramFolder("/usr/bin/t", "", {{"/usr/bin"}, ""}, '/').source,
+              FolderSource::Executable)
         << "a platform without installations";
 }
 
