@@ -123,6 +123,8 @@ for program in tarnu-system-tool tarnu-db tarnu-reg; do
 done
 [ "$stale" = 0 ] || fail "manual pages no longer match the usage texts; the new ones are in" \
                          "$build/manpages: check them and copy them to $man_sources"
+[ "$(command -v tarnu-system-tool)" = /usr/bin/tarnu-system-tool ] ||
+  fail "tarnu-system-tool is not the installed program here: $(command -v tarnu-system-tool)"
 help=$(env -u TARNU_PROGRAM_FOLDER tarnu-system-tool --help)
 grep -q "^Programmordner: $folder\$" <<<"$help" || fail "--help names another program folder"
 
