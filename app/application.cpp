@@ -1,6 +1,21 @@
 #include "app/application.h"
 
+#include "ports/printable_name.h"
+
 namespace tarnu::app {
+
+namespace {
+
+// folder without trailing separators, except the one of a root.
+std::string WithoutTrailingSeparators(std::string folder, char separator) {
+    while (folder.size() > 1 && folder.back() == separator &&
+           !(folder.size() == 3 && folder[1] == ':')) {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+}  // namespace
 
 ui::AppObject MakeAppObject(const std::string& executablePath, char separator) {
     ui::AppObject app;
@@ -24,12 +39,41 @@ ui::AppObject WithProgramFolder(ui::AppObject app, const std::string& folder, ch
     if (folder.empty()) {
         return app;
     }
-    std::string path = folder;
-    while (path.size() > 1 && path.back() == separator && !(path.size() == 3 && path[1] == ':')) {
-        path.pop_back();
-    }
-    app.Path = path;
+    app.Path = WithoutTrailingSeparators(folder, separator);
     return app;
+}
+
+ProgramFolder ChooseProgramFolder(const std::string& executablePath, const std::string& named,
+                                  const Installation& installation, char separator) {
+    const ui::AppObject app = MakeAppObject(executablePath, separator);
+    if (!named.empty()) {
+        return {WithProgramFolder(app, named, separator), FolderSource::Named};
+    }
+    if (!installation.programFolder.empty() && !app.Path.empty()) {
+        for (const std::string& bin : installation.binFolders) {
+            if (WithoutTrailingSeparators(bin, separator) == app.Path) {
+                return {WithProgramFolder(app, installation.programFolder, separator),
+                        FolderSource::Installed};
+            }
+        }
+    }
+    return {app, FolderSource::Executable};
+}
+
+std::string ProgramFolderText(const ProgramFolder& folder) {
+    std::string text = "Programmordner: " + PrintableName(folder.app.Path) + "\n";
+    const std::string variable = std::string("$") + ProgramFolderVariable;
+    switch (folder.source) {
+        case FolderSource::Named:
+            return text + "  aus " + variable + ".\n";
+        case FolderSource::Installed:
+            text += "  der Programmordner des installierten Programms;\n";
+            break;
+        case FolderSource::Executable:
+            text += "  der Ordner des Programms;\n";
+            break;
+    }
+    return text + "  " + variable + " nennt einen anderen.\n";
 }
 
 std::string UncaughtErrorText(const Error& error) {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ports/error.h"
 #include "ports/ui.h"
@@ -20,6 +21,31 @@ inline constexpr const char* ProgramFolderVariable = "TARNU_PROGRAM_FOLDER";
 // app with folder as its program folder (App.Path) in place of the executable's; an empty
 // folder changes nothing. Trailing separators go, except the one of a root.
 ui::AppObject WithProgramFolder(ui::AppObject app, const std::string& folder, char separator);
+
+// An installation puts the executable into a system folder that holds neither the databases nor
+// the settings file, so the build that made it names the program folder of an installed
+// program. Empty where programs run from their program folder.
+struct Installation {
+    std::vector<std::string> binFolders;  // where an installation puts the executable
+    std::string programFolder;
+};
+
+// Why a run works on the program folder it does.
+enum class FolderSource { Named, Installed, Executable };
+
+struct ProgramFolder {
+    ui::AppObject app;
+    FolderSource source = FolderSource::Executable;
+};
+
+// The application object of the executable at executablePath with its program folder: named
+// (the value of ProgramFolderVariable) when it is not empty; else the installation's program
+// folder when the executable lies in one of its bin folders; else the executable's own folder.
+ProgramFolder ChooseProgramFolder(const std::string& executablePath, const std::string& named,
+                                  const Installation& installation, char separator);
+
+// The lines of the usage that tell which program folder a run uses and why.
+std::string ProgramFolderText(const ProgramFolder& folder);
 
 // The text of the platform's standard message for an error that no handler caught.
 std::string UncaughtErrorText(const Error& error);

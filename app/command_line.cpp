@@ -52,7 +52,8 @@ Action ParseCommandLine(const std::vector<std::string>& args,
     return action;
 }
 
-std::string UsageText(const std::string& programName, bool windowed) {
+std::string UsageText(const std::string& programName, bool windowed,
+                      const std::string& programFolder) {
     std::string usage = "Aufruf: " + programName;
     usage += windowed
                  ? " [--compact | --update | --disable-security-warning | --help | --version]\n"
@@ -69,9 +70,11 @@ std::string UsageText(const std::string& programName, bool windowed) {
         "  --disable-security-warning  Sicherheitswarnung bei Access 2003 ausschalten\n"
         "  --help                      diese Hilfe zeigen\n"
         "  --version                   die Version zeigen\n"
-        "\n"
-        "Programmordner: $TARNU_PROGRAM_FOLDER, sonst der Ordner des Programms.\n"
-        "Rückgabewert: 0 bei Erfolg, 1 bei einem Fehler, 2 bei falschem Aufruf.\n";
+        "\n";
+    usage += programFolder.empty()
+                 ? "Programmordner: $TARNU_PROGRAM_FOLDER, sonst der Ordner des Programms.\n"
+                 : programFolder;
+    usage += "Rückgabewert: 0 bei Erfolg, 1 bei einem Fehler, 2 bei falschem Aufruf.\n";
     return usage;
 }
 

@@ -29,7 +29,9 @@ Action ParseCommandLine(const std::vector<std::string>& args,
                         const PlatformOptionArity& platformOption);
 
 // The usage, for --help and after a usage error. A program without windows of its own (the
-// console twin on Windows) needs an action.
-std::string UsageText(const std::string& programName, bool windowed = true);
+// console twin on Windows) needs an action. programFolder, where given, tells which program
+// folder this run uses and why (ProgramFolderText) in place of the general rule.
+std::string UsageText(const std::string& programName, bool windowed = true,
+                      const std::string& programFolder = "");
 
 }  // namespace tarnu::app

@@ -7,8 +7,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Tarnu)
 set(CPACK_PACKAGE_CONTACT "Tarnu-Wartung <wartung@tarnu.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Wartungswerkzeug für Tarnu-Arbeitsplätze")
+# Debian shows the description on 80-column terminals: no line may be longer.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Komprimiert die Datenbanken des Tarnu-Programmordners, kopiert die Programmdateien auf den Arbeitsplatz und schaltet die Sicherheitswarnung von Access 2003 aus; mit Fenster oder unbeaufsichtigt von der Befehlszeile.")
+    "Komprimiert die Datenbanken des Tarnu-Programmordners, kopiert die
+Programmdateien auf den Arbeitsplatz und schaltet die Sicherheitswarnung von
+Access 2003 aus; mit Fenster oder unbeaufsichtigt von der Befehlszeile, auch
+jede Nacht als systemd-Dienst. Der Programmordner ist /opt/tarnu.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds one preset: default (build/), asan (build-asan/) or fuzz (build-fuzz/).
+# Configures and builds one preset: default (build/), program (build/ without the tests),
+# asan (build-asan/) or fuzz (build-fuzz/). Further arguments go to the build, such as
+# --target NAME.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-default}

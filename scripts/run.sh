@@ -3,8 +3,9 @@
 #   scripts/run.sh [DEMO_FOLDER]      (default: build/demo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-scripts/build.sh default >/dev/null
+# Only what the program needs: the tests bring their own packages with scripts/test.sh.
+scripts/setup.sh program
+scripts/build.sh program --target tarnu-system-tool tarnu-db >/dev/null
 
 demo=${1:-build/demo}
 mkdir -p "$demo"
@@ -29,8 +30,8 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 To use the window:
   - on a desktop:         cd "$demo" && ./tarnu-system-tool
   - on a virtual display: cd "$demo" && xvfb-run -a ./tarnu-system-tool
-    (xvfb is installed; take a screenshot with "import -window root shot.png" from
-    imagemagick, or use x11vnc to look at it)
+    (apt-get install xvfb xauth; take a screenshot with "import -window root shot.png"
+    from imagemagick, or use x11vnc to look at it)
 MSG
   exit 0
 fi

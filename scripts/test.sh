@@ -4,7 +4,7 @@
 # build under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh tests
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

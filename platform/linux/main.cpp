@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/application.h"
@@ -20,6 +21,7 @@
 #include "platform/linux/qt/qt_common_dialogs.h"
 #include "platform/linux/qt/qt_shell.h"
 #include "platform/linux/qt/qt_ui.h"
+#include "platform/linux/qt/runtime_folder.h"
 
 namespace {
 
@@ -29,14 +31,31 @@ void RequestStop(int) {
     stopRequested = 1;
 }
 
+// What the build that made this program knows of its installation: the bin folders that
+// `cmake --install` and the package put it in, and the program folder it then works on.
+tarnu::app::Installation ThisInstallation() {
+    tarnu::app::Installation installation;
+    installation.programFolder = TARNU_INSTALLED_PROGRAM_FOLDER;
+    std::string_view folders = TARNU_INSTALLED_BIN_FOLDERS;
+    for (auto cut = folders.find(':'); !folders.empty(); cut = folders.find(':')) {
+        installation.binFolders.emplace_back(folders.substr(0, cut));
+        folders.remove_prefix(cut == std::string_view::npos ? folders.size() : cut + 1);
+    }
+    return installation;
+}
+
+tarnu::app::ProgramFolder ChosenProgramFolder() {
+    const char* named = std::getenv(tarnu::app::ProgramFolderVariable);
+    return tarnu::app::ChooseProgramFolder(tarnu::posix::ExecutablePath(), named ? named : "",
+                                           ThisInstallation(), tarnu::PathSeparator());
+}
+
 tarnu::ui::AppObject ProgramObject() {
-    const char* folder = std::getenv(tarnu::app::ProgramFolderVariable);
-    return tarnu::app::WithProgramFolder(
-        tarnu::app::MakeAppObject(tarnu::posix::ExecutablePath(), tarnu::PathSeparator()),
-        folder ? folder : "", tarnu::PathSeparator());
+    return ChosenProgramFolder().app;
 }
 
 int RunWindows(int argc, char** argv) {
+    tarnu::qt::PrivateRuntimeFolder runtime;
     QApplication qapp(argc, argv);
     tarnu::qt::QtUiPlatform ui(ProgramObject());
     tarnu::qt::QtMessageBoxes boxes;
@@ -80,13 +99,15 @@ int main(int argc, char** argv) {
         case Action::Windows:
             return RunWindows(argc, argv);
         case Action::Help:
-            std::cout << tarnu::app::UsageText(name);
+            std::cout << tarnu::app::UsageText(
+                name, true, tarnu::app::ProgramFolderText(ChosenProgramFolder()));
             return tarnu::app::ExitSuccess;
         case Action::Version:
             std::cout << tarnu::app::VersionText() << '\n';
             return tarnu::app::ExitSuccess;
         case Action::UsageError:
-            std::cerr << tarnu::app::UsageText(name);
+            std::cerr << tarnu::app::UsageText(
+                name, true, tarnu::app::ProgramFolderText(ChosenProgramFolder()));
             return tarnu::app::ExitUsage;
         default:
             return RunAction(action);

@@ -9,34 +9,66 @@
 namespace tarnu::app {
 namespace {
 
-// The program folder is the executable's, or the one an administrator names; the settings
-// file keeps the program's name either way.
+// The program folder is the one an administrator names, else an installed program's, else the
+// executable's own; the settings file keeps the program's name either way.
 TEST(AppObject, ProgramFolderAndNameOfTheExecutable) {
+    const Installation installed{{"/usr/local/bin", "/usr/bin/"}, "/opt/tarnu/"};
+    constexpr auto Named = FolderSource::Named;
+    constexpr auto Installed = FolderSource::Installed;
+    constexpr auto Own = FolderSource::Executable;
     struct Case {
         const char* executable;
         char separator;
         const char* named;
         const char* path;
         const char* name;
+        FolderSource source;
     };
     for (const Case& c : std::vector<Case>{
-             {"/opt/tarnu/tarnu-system-tool", '/', "", "/opt/tarnu", "tarnu-system-tool"},
+             {"/opt/tarnu/tarnu-system-tool", '/', "", "/opt/tarnu", "tarnu-system-tool", Own},
              // Only the last extension goes, and dots in folder names are not extensions.
-             {"/srv/v1.2/Tarnu.System.exe", '/', "", "/srv/v1.2", "Tarnu.System"},
-             {"/srv/v1.2/tool", '/', "", "/srv/v1.2", "tool"},
+             {"/srv/v1.2/Tarnu.System.exe", '/', "", "/srv/v1.2", "Tarnu.System", Own},
+             {"/srv/v1.2/tool", '/', "", "/srv/v1.2", "tool", Own},
              // A root folder keeps its separator.
-             {"/T.exe", '/', "", "/", "T"},
-             {"D:\\T.exe", '\\', "", "D:\\", "T"},
-             {"D:\\X\\T.exe", '\\', "", "D:\\X", "T"},
-             {"/usr/bin/tarnu-system-tool", '/', "/opt/tarnu//", "/opt/tarnu", "tarnu-system-tool"},
-             {"/usr/bin/tarnu-system-tool", '/', "/", "/", "tarnu-system-tool"},
-             {"C:\\Programme\\T.exe", '\\', "D:\\", "D:\\", "T"},
-             {"C:\\Programme\\T.exe", '\\', "D:\\Tarnu\\", "D:\\Tarnu", "T"},
+             {"/T.exe", '/', "", "/", "T", Own},
+             {"D:\\T.exe", '\\', "", "D:\\", "T", Own},
+             {"D:\\X\\T.exe", '\\', "", "D:\\X", "T", Own},
+             {"/usr/bin/tarnu-system-tool", '/', "/srv/t//", "/srv/t", "tarnu-system-tool", Named},
+             {"/usr/bin/tarnu-system-tool", '/', "/", "/", "tarnu-system-tool", Named},
+             {"C:\\Programme\\T.exe", '\\', "D:\\", "D:\\", "T", Named},
+             {"C:\\Programme\\T.exe", '\\', "D:\\Tarnu\\", "D:\\Tarnu", "T", Named},
+             // Installed: in a bin folder of the installation, not below or beside one.
+             {"/usr/bin/tarnu-system-tool", '/', "", "/opt/tarnu", "tarnu-system-tool", Installed},
+             {"/usr/local/bin/tarnu-system-tool", '/', "", "/opt/tarnu", "tarnu-system-tool",
+              Installed},
+             {"/usr/bin/x/tarnu-system-tool", '/', "", "/usr/bin/x", "tarnu-system-tool", Own},
+             {"/usr/bi/tarnu-system-tool", '/', "", "/usr/bi", "tarnu-system-tool", Own},
          }) {
-        const auto a =
-            WithProgramFolder(MakeAppObject(c.executable, c.separator), c.named, c.separator);
-        EXPECT_EQ(a.Path, c.path) << c.executable << " " << c.named;
-        EXPECT_EQ(a.EXEName, c.name) << c.executable;
+        const auto f = ChooseProgramFolder(c.executable, c.named, installed, c.separator);
+        EXPECT_EQ(f.app.Path, c.path) << c.executable << " " << c.named;
+        EXPECT_EQ(f.app.EXEName, c.name) << c.executable;
+        EXPECT_EQ(f.source, c.source) << c.executable << " " << c.named;
+    }
+    EXPECT_EQ(ChooseProgramFolder("/usr/bin/t", "", {{"/usr/bin"}, ""}, '/').source,
+              FolderSource::Executable)
+        << "a platform without installations";
+}
+
+// --help tells which program folder the run uses and why, the folder shown safely.
+TEST(AppObject, TheUsageNamesTheProgramFolderAndWhy) {
+    struct Case {
+        FolderSource source;
+        const char* why;
+    };
+    for (const Case& c :
+         std::vector<Case>{{FolderSource::Named, "aus $TARNU_PROGRAM_FOLDER"},
+                           {FolderSource::Installed, "installierten Programms"},
+                           {FolderSource::Executable, "der Ordner des Programms"}}) {
+        ProgramFolder folder{MakeAppObject("/srv/a\nb/tool", '/'), c.source};
+        const std::string usage = UsageText("tool", true, ProgramFolderText(folder));
+        EXPECT_NE(usage.find("\nProgrammordner: /srv/a\\x0Ab\n"), std::string::npos) << usage;
+        EXPECT_NE(usage.find(c.why), std::string::npos) << usage;
+        EXPECT_EQ(usage.find("sonst"), std::string::npos) << "no general rule: " << usage;
     }
 }
 

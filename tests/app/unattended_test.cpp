@@ -147,6 +147,28 @@ TEST_F(Unattended, UsageErrorsDoNothing) {
     EXPECT_EQ(o.out.rfind("TARNU-System-Tool ", 0), 0u) << o.out;
 }
 
+// As root without a desktop session, the window runs with a runtime folder of its own instead
+// of Qt's warning and its fallback to a name in /tmp that another user could have taken first.
+TEST_F(Unattended, TheWindowNeedsNoRuntimeFolderFromTheSession) {
+    const std::string err = scratch.file("err");
+    const std::string leftovers = "ls -d /tmp/tarnu-laufzeit-* 2>/dev/null | sort";
+    const std::string before = RunCommand(leftovers).out;
+    // Up once Qt's offscreen window system says it cannot raise the main window.
+    RunCommand("cd / && env -u XDG_RUNTIME_DIR TARNU_PROGRAM_FOLDER=" + ShellQuote(program.path()) +
+               " timeout 60 " TARNU_SYSTEM_TOOL " -platform offscreen 2>" + err +
+               " & for i in $(seq 300); do grep -q 'raise()' " + err +
+               " && break; sleep 0.1; done; kill $!; wait");
+    const std::string shown = ReadFile(err);
+    EXPECT_NE(shown.find("raise()"), std::string::npos) << "the window did not come up: " << shown;
+    EXPECT_EQ(shown.find("XDG_RUNTIME_DIR"), std::string::npos) << shown;
+    // Killed, the program leaves its empty folder behind; the test takes it away.
+    const std::string after = RunCommand(leftovers).out;
+    ASSERT_EQ(after.rfind(before, 0), 0u) << after;
+    const std::string made = after.substr(before.size(), after.size() - before.size() - 1);
+    EXPECT_EQ(StatOf(made).st_mode & 07777, 0700u) << after;
+    ::rmdir(made.c_str());
+}
+
 TEST_F(Unattended, ASignalStopsTheCopyAsACancelDoes) {
     TempDir source;
     TempDir target;

@@ -25,19 +25,32 @@ constexpr int kNoKey = 2;
 constexpr int kUnreadable = 3;
 constexpr int kUnfit = 4;
 
-int Usage() {
-    std::cerr << "Aufruf: tarnu-reg export HKCU|HKLM [SCHLÜSSEL]\n"
-                 "Gibt den Registrierungszweig oder einen Schlüssel mit seinen Unterschlüsseln "
-                 "im REGEDIT4-Format aus.\n";
-    return kUsage;
+int Usage(std::ostream& out, int status) {
+    out << "Aufruf: tarnu-reg export HKCU|HKLM [SCHLÜSSEL]\n"
+           "  oder: tarnu-reg --help | --version\n"
+           "\n"
+           "Gibt den Registrierungszweig des Benutzers (HKCU) oder des Rechners (HKLM)\n"
+           "oder einen Schlüssel mit seinen Unterschlüsseln im REGEDIT4-Format aus.\n"
+           "\n"
+           "Rückgabewert: 0 bei Erfolg, 1 bei falschem Aufruf, 2 wenn der Schlüssel fehlt,\n"
+           "3 wenn die Registrierungsdatei nicht gelesen werden kann, 4 bei einem Namen, der\n"
+           "sich im REGEDIT4-Format nicht ausgeben lässt.\n";
+    return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--help") {
+        return Usage(std::cout, 0);
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::cout << "tarnu-reg (TARNU-System-Tool) " TARNU_VERSION "\n";
+        return 0;
+    }
     if (args.size() < 2 || args.size() > 3 || args[0] != "export") {
-        return Usage();
+        return Usage(std::cerr, kUsage);
     }
     reg::HKEY hiveKey = 0;
     std::string hiveName;
@@ -48,7 +61,7 @@ int main(int argc, char** argv) {
         hiveKey = reg::HKeyLocalMachine;
         hiveName = "HKEY_LOCAL_MACHINE";
     } else {
-        return Usage();
+        return Usage(std::cerr, kUsage);
     }
 
     const FileRegistry registry = FileRegistry::FromEnvironment();

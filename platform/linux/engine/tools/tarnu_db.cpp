@@ -22,16 +22,30 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 
 const char* const kUsage =
-    "Aufruf:\n"
-    "  tarnu-db create DATEI [--password P]\n"
-    "  tarnu-db exec DATEI [--password P] ANWEISUNG\n"
-    "  tarnu-db link DATEI NAME --source DBDATEI --table TABELLE [--source-password P]\n"
-    "                [--attributes HEX] [--password P]\n"
-    "  tarnu-db link DATEI NAME --odbc VERBINDUNG [--table TABELLE] [--attributes HEX]\n"
-    "                [--password P]\n"
-    "  tarnu-db tables DATEI [--password P]\n"
-    "  tarnu-db compact QUELLE ZIEL [--password P]\n"
-    "  tarnu-db demo ORDNER\n";
+    "Aufruf: tarnu-db create DATEI [--password P]\n"
+    "  oder: tarnu-db exec DATEI [--password P] ANWEISUNG\n"
+    "  oder: tarnu-db link DATEI NAME --source DBDATEI --table TABELLE [OPTIONEN]\n"
+    "  oder: tarnu-db link DATEI NAME --odbc VERBINDUNG [--table TABELLE] [OPTIONEN]\n"
+    "  oder: tarnu-db tables DATEI [--password P]\n"
+    "  oder: tarnu-db compact QUELLE ZIEL [--password P]\n"
+    "  oder: tarnu-db demo ORDNER\n"
+    "  oder: tarnu-db --help | --version\n"
+    "\n"
+    "Die eingebettete Datenbank-Engine des TARNU-System-Tools von Hand:\n"
+    "  create   eine leere Datenbank anlegen\n"
+    "  exec     eine Anweisung ausführen; eine SELECT-Abfrage gibt ihre Zeilen aus\n"
+    "  link     eine Tabelle einer anderen Datenbank oder eine ODBC-Tabelle verknüpfen\n"
+    "  tables   die Tabellendefinitionen zeigen: Name, Attribute, Art, Verbindung, Quelle\n"
+    "  compact  die Datenbank QUELLE komprimiert nach ZIEL schreiben\n"
+    "  demo     einen Programmordner zum Ausprobieren anlegen: die vier Datenbanken\n"
+    "           mit verknüpften Tabellen, Temp_-Tabellen und gelöschten Zeilen\n"
+    "\n"
+    "Optionen:\n"
+    "  --password P          das Kennwort der Datenbank DATEI oder QUELLE\n"
+    "  --source-password P   das Kennwort der Datenbank DBDATEI\n"
+    "  --attributes HEX      die Attribute der Verknüpfung als Hexadezimalzahl\n"
+    "\n"
+    "Rückgabewert: 0 bei Erfolg, 1 bei einem Fehler, 2 bei falschem Aufruf.\n";
 
 struct UsageError {
     std::string message;
@@ -227,6 +241,11 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     std::string command = argv[1];
+    if (command == "--help" || command == "--version") {
+        std::cout << (command == "--help" ? kUsage
+                                          : "tarnu-db (TARNU-System-Tool) " TARNU_VERSION "\n");
+        return 0;
+    }
     auto engine = tarnu::engine::MakeEngine();
     try {
         if (command == "create") {
