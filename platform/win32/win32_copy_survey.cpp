@@ -177,17 +177,15 @@ CopySurvey Win32CopySurvey::SurveyCopy(const std::string& source, const std::str
     }
 
     // The room of the drive the target is on: of its nearest folder that is there already.
-    std::string there = folder.empty() ? "." : folder;
-    while (!IsFolder(Attributes(there))) {
-        const std::string up = SplitPath(there).first;
-        if (up.empty() || up == there) {
-            there = ".";
-            break;
-        }
-        there = up;
+    // None left: the drive of the current folder.
+    std::string there = folder;
+    while (!there.empty() && !IsFolder(Attributes(there))) {
+        std::string up = SplitPath(there).first;
+        there = up == there ? std::string() : std::move(up);
     }
     ULARGE_INTEGER available{};
-    if (::GetDiskFreeSpaceExA(there.c_str(), &available, nullptr, nullptr)) {
+    if (::GetDiskFreeSpaceExA(there.empty() ? nullptr : there.c_str(), &available, nullptr,
+                              nullptr)) {
         survey.freeBytes = available.QuadPart;
     }
     return survey;
