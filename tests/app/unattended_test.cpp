@@ -153,10 +153,10 @@ TEST_F(Unattended, UsageErrorsDoNothing) {
 // its own.
 class UnattendedUpdate : public Unattended {
   protected:
-    // files new versions in the source, their old ones in the target.
-    void Prepare(int files) {
-        kFiles = files;
-        for (int i = 0; i < kFiles; ++i) {
+    // count new versions in the source, their old ones in the target.
+    void Prepare(int count) {
+        files_ = count;
+        for (int i = 0; i < files_; ++i) {
             WriteFile(source.file(Name(i)), New(i));
         }
         Settings(source.path() + "/*", target.path() + "/");
@@ -169,7 +169,7 @@ class UnattendedUpdate : public Unattended {
         for (const auto& e : fs::directory_iterator(target.path())) {
             fs::remove(e.path());
         }
-        for (int i = 0; i < kFiles; ++i) {
+        for (int i = 0; i < files_; ++i) {
             WriteFile(target.file(Name(i)), Old(i));
         }
     }
@@ -188,7 +188,7 @@ class UnattendedUpdate : public Unattended {
     // The files, each wholly old or wholly new, none missing: how many are new.
     int NewFiles() {
         int count = 0;
-        for (int i = 0; i < kFiles; ++i) {
+        for (int i = 0; i < files_; ++i) {
             const std::string data =
                 FileExists(target.file(Name(i))) ? ReadFile(target.file(Name(i))) : "";
             EXPECT_TRUE(data == Old(i) || data == New(i))
@@ -207,7 +207,7 @@ class UnattendedUpdate : public Unattended {
         return found;
     }
 
-    int kFiles = 0;  // how many files the update copies
+    int files_ = 0;  // how many files the update copies
     TempDir source;
     TempDir target;
 };
@@ -248,10 +248,10 @@ TEST_F(UnattendedUpdate, AKillAtAnyMomentLeavesWholeFilesAndTheNextRunCompletes)
         ::kill(pid, SIGKILL);
         WaitChild(pid);
         const int renewed = NewFiles();
-        mixed += renewed > 0 && renewed < kFiles;
+        mixed += renewed > 0 && renewed < files_;
         ASSERT_EQ(WaitChild(Start()), 0) << ReadFile(scratch.file("stderr"));
-        EXPECT_EQ(NewFiles(), kFiles);
-        EXPECT_EQ(FolderContents(target.path()).size(), static_cast<std::size_t>(kFiles))
+        EXPECT_EQ(NewFiles(), files_);
+        EXPECT_EQ(FolderContents(target.path()).size(), static_cast<std::size_t>(files_))
             << "nothing else is left behind";
     }
     RecordProperty("kills between old and new", mixed);
