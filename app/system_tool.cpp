@@ -11,7 +11,7 @@ SystemTool::SystemTool(Ports ports)
       compaction_(engine_, ports_.files, ports_.boxes, [this] { return app_.App().Path; }),
       settings_(ports_.profile, [this] { return app_.App(); }),
       update_(app_, {settings_, ports_.dialogs, [this] { return ports_.files.CurDir(); },
-                     ports_.shell, DefaultTargetFolder()}),
+                     ports_.shell, ports_.survey, DefaultTargetFolder()}),
       form1_(app_, Actions()) {}
 
 MainFormActions SystemTool::Actions() {

@@ -5,6 +5,7 @@
 #include "dbmaint/compaction_run.h"
 #include "dbmaint/engine_holder.h"
 #include "ports/commdlg.h"
+#include "ports/copy_survey.h"
 #include "ports/files.h"
 #include "ports/profile.h"
 #include "ports/registry.h"
@@ -25,6 +26,7 @@ struct Ports {
     ProfileApi& profile;
     commdlg::CommonDialogs& dialogs;
     ShellApi& shell;
+    CopySurveyApi& survey;
 };
 
 // The whole program: the application runtime, its windows and the actions behind the buttons.

@@ -6,6 +6,7 @@
 #include "ports/printable_name.h"
 #include "registry/security_switch.h"
 #include "settings/modul_ini.h"
+#include "update/copy_check.h"
 #include "update/shell_copy.h"
 #include "update/workstation_update.h"
 
@@ -64,6 +65,10 @@ int Update(UnattendedPorts& p) {
         update::SettingsSection, update::TargetKey, DefaultTargetFolder(), ""));
     const std::string source = update::TrimSpaces(
         settings.ReadIniValue(update::SettingsSection, update::SourceKey, "", ""));
+    if (const auto problem = update::CheckBeforeCopy(p.survey, source, target)) {
+        p.err << *problem << '\n';
+        return ExitFailure;
+    }
     if (!update::ShellCopy(p.shell, source, target)) {
         return ExitFailure;
     }

@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "dbmaint/engine_holder.h"
+#include "ports/copy_survey.h"
 #include "ports/files.h"
 #include "ports/profile.h"
 #include "ports/registry.h"
@@ -27,6 +28,8 @@ struct UnattendedPorts {
     ProfileApi& profile;
     // A copy that shows no progress and no error box; it reports in writing, if at all.
     ShellApi& shell;
+    // What the update looks at before it copies.
+    CopySurveyApi& survey;
     ui::AppObject app;
     std::ostream& out;
     std::ostream& err;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Benchmark of the copy service against `cp -r SRC DST && sync -f DST`, both measured in the
+# Benchmark of the copy service against `cp -r SRC/. DST && sync -f DST`, both measured in the
 # same run on the same data: (a) four files of 250 MB, (b) a tree of 5,000 files of 4 KB in
-# nested folders. Each round copies to a fresh target, the two alternate which goes first, and
-# the ratio of the medians is printed with the driver's peak resident memory.
-# Targets: both ratios at most 1.10, peak memory under 64 MB.
+# nested folders, each into a fresh target, and (c) an update of the same 5,000 files over a
+# target that holds older versions of them, as the workstation update mostly runs. The two
+# alternate which goes first, and the ratio of the medians is printed with the driver's peak
+# resident memory. Targets: all three ratios at most 1.10, peak memory under 64 MB.
 #
 #   bench/copy_run.sh        (RUNS=9 FILE_MB=250 by default; needs build/bin/tarnu-copy-folder)
 #
@@ -29,13 +30,14 @@ mkdir -p "$work/large"
 for i in 1 2 3 4; do
   head -c "$((file_mb * 1024 * 1024))" /dev/urandom >"$work/large/Programm$i.bin"
 done
-# (b) 10 folders with 10 subfolders of 50 files each.
-mkdir -p "$work/tree"
-for i in $(seq -w 0 9); do
-  for j in $(seq -w 0 9); do
-    dir=$work/tree/Ordner$i/Unter$j
-    mkdir -p "$dir"
-    head -c $((50 * 4096)) /dev/urandom | split -b 4096 -d -a 2 - "$dir/Datei"
+# (b) 10 folders with 10 subfolders of 50 files each; (c) older versions of the same files.
+for tree in tree old; do
+  for i in $(seq -w 0 9); do
+    for j in $(seq -w 0 9); do
+      dir=$work/$tree/Ordner$i/Unter$j
+      mkdir -p "$dir"
+      head -c $((50 * 4096)) /dev/urandom | split -b 4096 -d -a 2 - "$dir/Datei"
+    done
   done
 done
 echo "data: 4 x $file_mb MB; $(find "$work/tree" -type f | wc -l) files of 4 KB"
@@ -55,20 +57,28 @@ fi
 
 now() { date +%s%N; }
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
+# The target before a copy: none, or (with $over set) the older versions in place, on disk.
+fresh_target() {
+  rm -rf "$1"
+  if [ -n "${over:-}" ]; then
+    cp -r "$over/." "$1" && sync -f "$1"
+  fi
+  drop_caches || true
+}
 ours() {  # SRC DST; the driver's peak memory goes to $work/rss
-  rm -rf "$2" && drop_caches || true
+  fresh_target "$2"
   local t0 out
   t0=$(now)
-  out=$("$driver" "$1" "$2")
+  out=$("$driver" "$1/" "$2/")
   local t=$(($(now) - t0))
   sed -n 's/.*peak_rss_kb \([0-9]*\).*/\1/p' <<<"$out" >>"$work/rss"
   seconds "$t"
 }
 theirs() {  # SRC DST
-  rm -rf "$2" && drop_caches || true
+  fresh_target "$2"
   local t0
   t0=$(now)
-  cp -r "$1" "$2" && sync -f "$2"
+  cp -r "$1/." "$2" && sync -f "$2"
   seconds $(($(now) - t0))
 }
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
@@ -107,5 +117,6 @@ measure() {  # NAME SRC
 
 measure "(a) 4 x $file_mb MB" "$work/large"
 measure "(b) 5,000 x 4 KB" "$work/tree"
+over=$work/old measure "(c) update of 5,000 x 4 KB" "$work/tree"
 peak_kb=$(sort -n "$work/rss" | tail -1)
 echo "peak resident memory of the copy service: $((peak_kb / 1024)) MB ($peak_kb KB; target < 64 MB)"

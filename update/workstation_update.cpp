@@ -4,6 +4,7 @@
 
 #include "ports/error.h"
 #include "ports/files.h"
+#include "update/copy_check.h"
 #include "update/shell_copy.h"
 
 namespace tarnu::update {
@@ -98,6 +99,11 @@ std::string Workstationupdate::PickFolder() {
 void Workstationupdate::Kopieren() {
     const std::string source = TrimSpaces(Text(SourceKey));
     const std::string target = TrimSpaces(Text(TargetKey));
+    // A copy that would fail half-way is not started: the message says what to do first.
+    if (const auto problem = CheckBeforeCopy(services_.survey, source, target)) {
+        app_.MsgBox(*problem, ui::vbCritical);
+        return;
+    }
     if (ShellCopy(services_.shell, source, target)) {
         app_.MsgBox(CopySuccessText, ui::vbInformation);
     }

@@ -5,6 +5,7 @@
 #include "app/form.h"
 #include "dialogs/c_dateidialog.h"
 #include "ports/commdlg.h"
+#include "ports/copy_survey.h"
 #include "ports/shellcopy.h"
 #include "settings/modul_ini.h"
 
@@ -21,6 +22,8 @@ struct WorkstationupdateServices {
     commdlg::CommonDialogs& dialogs;
     dialogs::C_Dateidialog::CurrentDirectory currentDirectory;
     ShellApi& shell;
+    // What the copy is checked with before it starts.
+    CopySurveyApi& survey;
     // The target folder while the settings file names none, without a trailing separator.
     std::string defaultTarget;
 };

@@ -65,26 +65,27 @@ int RunWindows(int argc, char** argv) {
     tarnu::qt::QtCommonDialogs dialogs;
     tarnu::qt::QtShell shell(boxes);
     tarnu::app::SystemTool tool({ui, boxes, files, [] { return tarnu::engine::MakeEngine(); },
-                                 registry, profile, dialogs, shell});
+                                 registry, profile, dialogs, shell, shell});
     return tool.Run();
 }
 
 int RunAction(tarnu::app::Action action) {
     if (action == tarnu::app::Action::Update) {
-        // A stop asked for by the scheduler or Ctrl+C ends the copy as its cancel button
-        // would: no half-written file stays, and what was copied stays.
+        // A stop asked for by the scheduler, Ctrl+C or a closed terminal ends the copy as its
+        // cancel button would: the target stays as it was.
         struct sigaction stop {};
         stop.sa_handler = RequestStop;
         sigemptyset(&stop.sa_mask);
         sigaction(SIGINT, &stop, nullptr);
         sigaction(SIGTERM, &stop, nullptr);
+        sigaction(SIGHUP, &stop, nullptr);
     }
     tarnu::posix::PosixFileServices files;
     auto registry = tarnu::posix::FileRegistry::FromEnvironment();
     tarnu::posix::IniProfile profile;
     tarnu::posix::WrittenCopy shell(std::cout, std::cerr, &stopRequested);
     return tarnu::app::RunUnattended(
-        action, {files, [] { return tarnu::engine::MakeEngine(); }, registry, profile, shell,
+        action, {files, [] { return tarnu::engine::MakeEngine(); }, registry, profile, shell, shell,
                  ProgramObject(), std::cout, std::cerr});
 }
 

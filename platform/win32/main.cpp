@@ -10,6 +10,7 @@
 #include "platform/win32/dao_engine.h"
 #include "platform/win32/text.h"
 #include "platform/win32/win32_console.h"
+#include "platform/win32/win32_copy_survey.h"
 #include "platform/win32/win32_dialogs.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_profile.h"
@@ -38,8 +39,9 @@ int RunWindows() {
         win32::Win32Profile profile;
         win32::Win32CommonDialogs dialogs(boxes);
         win32::Win32Shell shell(boxes);
+        win32::Win32CopySurvey survey;
         app::SystemTool tool({ui, boxes, files, [] { return win32::MakeDaoEngine(); }, registry,
-                              profile, dialogs, shell});
+                              profile, dialogs, shell, survey});
         return tool.Run();
     } catch (...) {
         // Nothing of the program caught it, not even the handlers of its windows.

@@ -4,6 +4,7 @@
 #include "app/unattended.h"
 #include "platform/win32/dao_engine.h"
 #include "platform/win32/text.h"
+#include "platform/win32/win32_copy_survey.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_profile.h"
 #include "platform/win32/win32_registry.h"
@@ -87,8 +88,9 @@ int RunWithoutWindows(app::Action action, bool twin, std::ostream& out, std::ost
         Win32Registry registry;
         Win32Profile profile;
         UnattendedShell shell(err);
+        Win32CopySurvey survey;
         return app::RunUnattended(action, {files, [] { return MakeDaoEngine(); }, registry, profile,
-                                           shell, ProgramObject(twin), out, err});
+                                           shell, survey, ProgramObject(twin), out, err});
     } catch (...) {
         err << app::UncaughtErrorText(CurrentError()) << '\n';
         return app::ExitFailure;

@@ -44,7 +44,8 @@ class SystemTool : public ::testing::Test {
     ScriptedDialogs dialogs;
     qt::QtShell shell{boxes};
     app::SystemTool tool{
-        {ui, boxes, files, [] { return engine::MakeEngine(); }, registry, profile, dialogs, shell}};
+        {ui, boxes, files, [] { return engine::MakeEngine(); }, registry, profile, dialogs, shell,
+         shell}};
 };
 
 TEST_F(SystemTool, FirstButtonCompactsTheProgramFolder) {

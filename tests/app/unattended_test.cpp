@@ -1,15 +1,20 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
 
+#include "platform/linux/posix/copy_service.h"
+#include "ports/files.h"
 #include "tests/dbmaint/dbmaint_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
@@ -108,11 +113,21 @@ TEST_F(Unattended, UpdateCopiesTheRememberedFoldersAndPrintsWhatItCopied) {
     EXPECT_EQ(o.out, "Kopiert: 2 Dateien, 6 Bytes\nDateien wurden erfolgreich kopiert!\n");
     EXPECT_EQ(ReadFile(target.file("neu/a.mde")), "aaaa");
 
-    Settings(source.path() + "/fehlt", target.path());
-    o = Run("--update");
-    EXPECT_EQ(o.exitCode, 1);
-    EXPECT_EQ(o.out, "Kopiert: 0 Dateien, 0 Bytes\n");
-    EXPECT_NE(o.err.find("fehlt"), std::string::npos) << o.err;
+    // A share that is not mounted, or another run of the tool in the target folder: nothing
+    // starts.
+    const int lock = ::open(target.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    for (const auto& [quelle, says] : std::vector<std::pair<std::string, std::string>>{
+             {source.path() + "/fehlt",
+              "Im Quellverzeichnis wurden keine Dateien gefunden: „" + source.path() + "/fehlt“"},
+             {source.path() + "/*", FolderBusyText(target.path())}}) {
+        Settings(quelle, target.path());
+        o = Run("--update");
+        EXPECT_EQ(o.exitCode, 1);
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, says + "\n");
+    }
+    ::close(lock);
 
     // Settings that others may change do not steer a root run: it stops before copying.
     if (::geteuid() == 0) {
@@ -169,45 +184,112 @@ TEST_F(Unattended, TheWindowNeedsNoRuntimeFolderFromTheSession) {
     ::rmdir(made.c_str());
 }
 
-TEST_F(Unattended, ASignalStopsTheCopyAsACancelDoes) {
+// An update of a target that holds older versions of the source's files, run from a process of
+// its own.
+class UnattendedUpdate : public Unattended {
+  protected:
+    // count new versions in the source, their old ones in the target.
+    void Prepare(int count) {
+        files_ = count;
+        for (int i = 0; i < files_; ++i) {
+            WriteFile(source.file(Name(i)), New(i));
+        }
+        Settings(source.path() + "/*", target.path() + "/");
+        OldTarget();
+    }
+    static std::string Name(int i) { return "f" + std::to_string(i); }
+    static std::string Old(int i) { return std::string(4000, 'o') + std::to_string(i); }
+    static std::string New(int i) { return std::string(4096, 'n') + std::to_string(i); }
+    void OldTarget() {
+        for (const auto& e : fs::directory_iterator(target.path())) {
+            fs::remove(e.path());
+        }
+        for (int i = 0; i < files_; ++i) {
+            WriteFile(target.file(Name(i)), Old(i));
+        }
+    }
+    pid_t Start() {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("TARNU_PROGRAM_FOLDER", program.path().c_str(), 1);
+            ::unsetenv("DISPLAY");
+            ::freopen(scratch.file("stdout").c_str(), "w", stdout);
+            ::freopen(scratch.file("stderr").c_str(), "w", stderr);
+            ::execl(TARNU_SYSTEM_TOOL, TARNU_SYSTEM_TOOL, "--update", nullptr);
+            ::_exit(127);
+        }
+        return pid;
+    }
+    // The files, each wholly old or wholly new, none missing: how many are new.
+    int NewFiles() {
+        int count = 0;
+        for (int i = 0; i < files_; ++i) {
+            const std::string data =
+                FileExists(target.file(Name(i))) ? ReadFile(target.file(Name(i))) : "";
+            EXPECT_TRUE(data == Old(i) || data == New(i))
+                << Name(i) << " has " << data.size() << " bytes";
+            count += data == New(i);
+        }
+        return count;
+    }
+    std::vector<std::string> Temporaries() {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(target.path())) {
+            if (posix::IsCopyTempName(e.path().filename().string())) {
+                found.push_back(e.path().filename().string());
+            }
+        }
+        return found;
+    }
+
+    int files_ = 0;  // how many files the update copies
     TempDir source;
     TempDir target;
-    constexpr int kFiles = 6000;
-    const std::string block(4096, 'x');
-    for (int i = 0; i < kFiles; ++i) {
-        WriteFile(source.file("f" + std::to_string(i)), block);
-    }
-    Settings(source.path() + "/*", target.path() + "/");
-    const std::string errFile = scratch.file("stderr");
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::setenv("TARNU_PROGRAM_FOLDER", program.path().c_str(), 1);
-        ::unsetenv("DISPLAY");
-        ::freopen("/dev/null", "w", stdout);
-        ::freopen(errFile.c_str(), "w", stderr);
-        ::execl(TARNU_SYSTEM_TOOL, TARNU_SYSTEM_TOOL, "--update", nullptr);
-        ::_exit(127);
-    }
-    // As soon as the first file is in place, the copy is under way.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!fs::exists(target.file("f0")) && !fs::exists(target.file("f1")) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ::kill(pid, SIGTERM);
-    EXPECT_EQ(WaitChild(pid), 1);
-    EXPECT_NE(ReadFile(errFile).find("abgebrochen"), std::string::npos) << ReadFile(errFile);
+};
 
-    int copied = 0;
-    for (const auto& e : fs::directory_iterator(target.path())) {
-        const std::string name = e.path().filename().string();
-        EXPECT_EQ(name[0], 'f') << "no temporary file may stay: " << name;
-        EXPECT_EQ(ReadFile(e.path().string()), block) << "no half-written file: " << name;
-        ++copied;
+TEST_F(UnattendedUpdate, SignalsStopTheCopyAsACancelDoes) {
+    Prepare(3000);
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        OldTarget();
+        const pid_t pid = Start();
+        // Once the first temporary file is there, the copy is under way.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (Temporaries().empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ::kill(pid, signal);
+        EXPECT_EQ(WaitChild(pid), 1);
+        EXPECT_EQ(ReadFile(scratch.file("stdout")), "Kopiert: 0 Dateien, 0 Bytes\n");
+        EXPECT_EQ(ReadFile(scratch.file("stderr")), "Kopieren abgebrochen.\n");
+        EXPECT_EQ(NewFiles(), 0) << "the target is as it was";
+        EXPECT_TRUE(Temporaries().empty());
     }
-    EXPECT_GT(copied, 0) << "what was copied stays";
-    EXPECT_LT(copied, kFiles) << "the copy must stop";
+}
+
+TEST_F(UnattendedUpdate, AKillAtAnyMomentLeavesWholeFilesAndTheNextRunCompletes) {
+    Prepare(200);
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(WaitChild(Start()), 0);
+    const auto whole = std::chrono::steady_clock::now() - begin;
+    std::mt19937 random(20240518);
+    std::uniform_int_distribution<long> moment(
+        0, std::chrono::duration_cast<std::chrono::microseconds>(whole).count());
+    int mixed = 0;
+    for (int kill = 0; kill < 50; ++kill) {
+        OldTarget();
+        const pid_t pid = Start();
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        ::kill(pid, SIGKILL);
+        WaitChild(pid);
+        const int renewed = NewFiles();
+        mixed += renewed > 0 && renewed < files_;
+        ASSERT_EQ(WaitChild(Start()), 0) << ReadFile(scratch.file("stderr"));
+        EXPECT_EQ(NewFiles(), files_);
+        EXPECT_EQ(FolderContents(target.path()).size(), static_cast<std::size_t>(files_))
+            << "nothing else is left behind";
+    }
+    RecordProperty("kills between old and new", mixed);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <tuple>
-#include <utility>
 
 #include "platform/linux/engine/engine.h"
 #include "platform/linux/posix/copy_service.h"
@@ -35,25 +35,19 @@ using copycases::Tree;
 using posix::CopyResult;
 namespace status = posix::copy_status;
 
-// Keeps what the copy reports; cancels or acts when a test asks it to.
+// Keeps what the copy reports; cancels when a test asks it to.
 class RecordingObserver : public posix::CopyObserver {
   public:
     void Progress(const posix::CopyProgress& progress) override {
-        if (progressCalls++ == 0) {
-            first = progress;
-        }
         last = progress;
-        if (onProgress) {
-            onProgress(progress);
-        }
+        cancel = cancel || (cancelWhen && cancelWhen(progress));
     }
     bool CancelRequested() override { return cancel; }
     void Failed(const posix::CopyFailure& failure) override { failures.push_back(failure); }
 
-    std::function<void(const posix::CopyProgress&)> onProgress;
+    std::function<bool(const posix::CopyProgress&)> cancelWhen;
     bool cancel = false;
-    int progressCalls = 0;
-    posix::CopyProgress first, last;
+    posix::CopyProgress last;
     std::vector<posix::CopyFailure> failures;
 };
 
@@ -68,19 +62,45 @@ std::vector<std::string> TempLeftovers(const std::string& dir) {
     return found;
 }
 
+// Names, contents, modes and owners of everything below dir.
+std::string State(const std::string& dir) {
+    std::string all;
+    for (const auto& entry : ReadTree(dir)) {
+        const struct stat st = StatOf(dir + "/" + entry.path);
+        all += entry.path + " " + std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) +
+               " " + entry.data + "\n";
+    }
+    return all;
+}
+
 bool Contains(const std::string& s, const std::string& part) {
     return s.find(part) != std::string::npos;
 }
 
-// A small file, a file of several chunks and another small file, copied in this order.
-struct ThreeFiles {
-    explicit ThreeFiles(const TempDir& dir) {
-        MakeTree(dir.path(),
-                 {Folder("src"), File("src/a.txt", "first"),
-                  File("src/big.bin", std::string(kBig, 'x')), File("src/z.txt", "last")});
+// levels folders "d" inside one another below top; deeper than a path may be long.
+void MakeDeep(const std::string& top, int levels) {
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < levels && fd >= 0; ++i) {
+        ::mkdirat(fd, "d", 0755);
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
     }
-    static constexpr std::size_t kBig = 9u << 20;  // more than one chunk
-};
+    ::close(fd);
+}
+
+// Takes such a chain away, a level at a time from the top.
+void RemoveDeep(const std::string& top) {
+    const int base = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (bool more = ::renameat(base, "d", base, "x") == 0; more;) {
+        const int x = ::openat(base, "x", O_RDONLY | O_DIRECTORY);
+        more = ::renameat(x, "d", base, "y") == 0;
+        ::close(x);
+        ::unlinkat(base, "x", AT_REMOVEDIR);
+        ::renameat(base, "y", base, "x");
+    }
+    ::close(base);
+}
 
 std::string InScratch(const TempDir& dir, const std::string& path) {
     return path.empty() ? path : dir.path() + "/" + path;
@@ -117,197 +137,263 @@ TEST(ShellCopyRules, EveryCaseGivesItsStatusAndTree) {
     }
 }
 
-class CopyService : public ::testing::Test {
-  protected:
+// A scratch folder and a copy into it.
+struct Scratch {
     // Copies the names below dir.
-    CopyResult Copy(const std::string& from, const std::string& to) {
-        return posix::CopyService().Copy(dir.file(from), dir.file(to), observer);
+    CopyResult Copy(const std::string& from, const std::string& to, posix::FaultSeam fault = {}) {
+        return posix::CopyService(std::move(fault)).Copy(dir.file(from), dir.file(to), observer);
     }
+    // The new version in src and an older one, with a file of its own, in T/src.
+    void OldAndNew() {
+        MakeTree(dir.path(), {Folder("src"), File("src/a.txt", "new a"),
+                              File("src/big.bin", std::string(kBig, 'n')), Folder("src/sub"),
+                              File("src/sub/b.txt", "new b"), Folder("src/neu"),
+                              File("src/neu/c.txt", "c"), File("src/z.txt", "new z"), Folder("T"),
+                              Folder("T/src"), File("T/src/a.txt", "old a"), Folder("T/src/sub"),
+                              File("T/src/sub/b.txt", "old b"), File("T/src/keep", "keep")});
+        ::chmod(dir.file("T/src/a.txt").c_str(), 0604);
+        engine::Engine().CreateDatabase(dir.file("src/KDL.mdb"));
+        engine::Engine().CreateDatabase(dir.file("T/src/KDL.mdb"));
+        ::chmod(dir.file("src/KDL.mdb").c_str(), 0644);
+    }
+    static constexpr std::size_t kBig = 9u << 20;  // more than one chunk
 
     TempDir dir;
     RecordingObserver observer;
 };
 
-TEST_F(CopyService, CancelInsideAFileStopsAtOnceAndLeavesNoPartialFile) {
-    ThreeFiles files(dir);
-    ASSERT_EQ(::chmod(dir.file("src").c_str(), 0555), 0);  // our copy must stay writable a while
-    observer.onProgress = [&](const posix::CopyProgress& p) {
-        // After the first chunk of the big file.
-        observer.cancel = p.currentFile.ends_with("big.bin") && p.bytesDone > 5;
-    };
-    const CopyResult result = Copy("src", "T/");
+class CopyService : public ::testing::Test, public Scratch {};
 
-    EXPECT_EQ(result.status, status::kCancelled);
-    EXPECT_TRUE(result.aborted);
-    EXPECT_TRUE(observer.failures.empty()) << "a cancel shows no error";
-    EXPECT_EQ(ReadTree(dir.file("T")), (Tree{Folder("src"), File("src/a.txt", "first")}));
-    EXPECT_EQ(StatOf(dir.file("T/src")).st_mode & 07777, 0555u)
-        << "a cancel leaves the folder with its own bits";
-    EXPECT_LT(observer.last.bytesDone, 5 + ThreeFiles::kBig) << "the big file was not finished";
-    EXPECT_EQ(observer.first.bytesTotal, 9 + ThreeFiles::kBig) << "totals come before the copy";
-    EXPECT_EQ(observer.first.filesTotal, 3u);
-}
-
-TEST_F(CopyService, KilledCopyLeavesOnlyATempFileWhichTheNextCopyRemoves) {
-    ThreeFiles files(dir);
-    const pid_t child = StartChild([&] {
-        observer.onProgress = [](const posix::CopyProgress& p) {
-            if (p.currentFile.ends_with("big.bin") && p.bytesDone > 5) {
-                ::raise(SIGKILL);
-            }
+TEST(CopyServiceStops, AnyStopBeforeTheRenamesLeavesTheTargetAsItWas) {
+    using Keep = std::shared_ptr<void>;  // what a fault needs while the copy runs
+    const auto inSub = [](const std::string& name,
+                          const std::function<bool(const std::string&)>& make) {
+        return [=](Scratch& t) -> Keep {
+            EXPECT_TRUE(make(t.dir.file("src/sub/" + name))) << name;
+            return nullptr;
         };
-        Copy("src", "T/");
-        return 0;
-    });
-    ASSERT_EQ(WaitChild(child), -1);
-    EXPECT_EQ(TempLeftovers(dir.file("T")).size(), 1u);
-    EXPECT_FALSE(FileExists(dir.file("T/src/big.bin"))) << "never a partial file under its name";
-
-    // The next copy replaces the earlier copies, keeps what else is there and cleans up.
-    WriteFile(dir.file("src/a.txt"), "changed");
-    WriteFile(dir.file("T/src/other"), "stays");
-    const CopyResult result = Copy("src", "T/");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.filesCopied, 3u);
-    EXPECT_EQ(ReadTree(dir.file("T")),
-              Moved(ReadTree(dir.path()), "src", "src") + Tree{File("src/other", "stays")});
-    EXPECT_TRUE(TempLeftovers(dir.path()).empty());
-    EXPECT_EQ(observer.last.bytesDone, observer.last.bytesTotal);
-    EXPECT_EQ(observer.last.filesDone, 3u);
-}
-
-TEST_F(CopyService, LeavesFilesThatAnotherProcessHoldsOpen) {
-    MakeTree(dir.path(), {Folder("src"), File("src/KDL.mdb", "new program"), Folder("T")});
-    engine::Engine().CreateDatabase(dir.file("T/KDL.mdb"));
-    const std::string before = ReadFile(dir.file("T/KDL.mdb"));
-    HoldingChild holder(dir.file("T/KDL.mdb"));
-    ASSERT_EQ(holder.openResult(), 0);
-
-    CopyResult result = Copy("src/KDL.mdb", "T/");
-    EXPECT_EQ(result.status, status::kInUse);
-    EXPECT_EQ(ReadFile(dir.file("T/KDL.mdb")), before);
-    ASSERT_EQ(observer.failures.size(), 1u);
-    EXPECT_TRUE(Contains(observer.failures[0].text, "KDL.mdb")) << observer.failures[0].text;
-    EXPECT_TRUE(TempLeftovers(dir.path()).empty());
-
-    holder.Kill();
-    result = Copy("src/KDL.mdb", "T/");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(ReadFile(dir.file("T/KDL.mdb")), "new program");
-}
-
-TEST_F(CopyService, ReadOnlyTargetFolderIsADestinationError) {
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-    MakeTree(dir.path(), {Folder("src"), File("src/a.txt", "a"), Folder("T")});
-    ASSERT_EQ(::chmod(dir.file("T").c_str(), 0555), 0);
-
-    // Root may write anywhere: the copy runs as an ordinary user.
-    const auto outcome = RunInChild(
-        [&] {
-            const CopyResult result = Copy("src", "T/");
-            const bool named = observer.failures.size() == 1 &&
-                               Contains(observer.failures[0].text, "T/src") &&
-                               Contains(observer.failures[0].text, "Zugriff verweigert");
-            return std::vector<std::int32_t>{result.status, named ? 1 : 0};
-        },
-        true);
-    ASSERT_TRUE(outcome.has_value());
-    EXPECT_EQ(*outcome, (std::vector<std::int32_t>{status::kDestination, 1}));
-    EXPECT_TRUE(ReadTree(dir.file("T")).empty());
-}
-
-TEST_F(CopyService, PipesSocketsAndDevicesInTheSourceStopTheCopy) {
-    struct Special {
-        std::string name;
-        std::function<bool(const std::string&)> make;
-        std::string kind;
     };
-    const std::vector<Special> specials = {
-        {"pipe", [](const std::string& p) { return ::mkfifo(p.c_str(), 0644) == 0; }, "Pipe"},
-        {"sock",
-         [](const std::string& p) {
-             sockaddr_un addr{};
-             addr.sun_family = AF_UNIX;
-             std::strncpy(addr.sun_path, p.c_str(), sizeof addr.sun_path - 1);
-             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-             const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-             ::close(fd);
-             return ok;
-         },
-         "Socket"},
-        {"null",
-         [](const std::string& p) {
-             return ::geteuid() == 0 && ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-         },
-         "Gerätedatei"},
+    struct Case {
+        const char* name;
+        std::function<Keep(Scratch&)> arrange;
+        int status;
+        const char* says;  // "" for a cancel, which says nothing
+        bool asRoot = false;
+        bool asNobody = false;
+        posix::FaultSeam fault = {};
     };
-    for (const Special& special : specials) {
-        SCOPED_TRACE(special.name);
-        const std::string src = "src-" + special.name;
-        MakeTree(dir.path(), {Folder(src), File(src + "/a.txt", "a"), File(src + "/z.txt", "z")});
-        if (!special.make(dir.file(src + "/" + special.name))) {
-            continue;  // a device needs root
+    const std::vector<Case> cases = {
+        {"a FIFO among the files",
+         inSub("pipe", [](const std::string& p) { return ::mkfifo(p.c_str(), 0644) == 0; }),
+         status::kUnreadable, "pipe“ ist eine Pipe (FIFO)"},
+        {"a socket",
+         inSub("sock",
+               [](const std::string& p) {
+                   sockaddr_un addr{};
+                   addr.sun_family = AF_UNIX;
+                   std::strncpy(addr.sun_path, p.c_str(), sizeof addr.sun_path - 1);
+                   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                   const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+                   ::close(fd);
+                   return ok;
+               }),
+         status::kUnreadable, "sock“ ist ein Socket"},
+        {"a device",
+         inSub("null",
+               [](const std::string& p) {
+                   return ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+               }),
+         status::kUnreadable, "null“ ist eine Gerätedatei", true},
+        {"a file the runner may not read",
+         [](Scratch& t) -> Keep {
+             ::chmod(t.dir.file("src/z.txt").c_str(), 0600);
+             GiveToUnprivilegedUser(t.dir.file("T"));
+             OpenForUnprivilegedUser(t.dir.path());
+             return nullptr;
+         },
+         status::kUnreadable, "z.txt“ kann nicht gelesen werden: Zugriff verweigert", true, true},
+        {"a write error",
+         {},
+         status::kDestination,
+         "z.txt“ kann nicht geschrieben werden: der Datenträger ist voll",
+         false,
+         false,
+         [](posix::FaultPoint point, const std::string& path) {
+             return point == posix::FaultPoint::Write && path.ends_with("z.txt") ? ENOSPC : 0;
+         }},
+        {"a cancel inside a file",
+         [](Scratch& t) -> Keep {
+             t.observer.cancelWhen = [](const posix::CopyProgress& p) {
+                 return p.currentFile.ends_with("big.bin") && p.bytesDone > 10;
+             };
+             return nullptr;
+         },
+         status::kCancelled, ""},
+        {"a database another program holds",
+         [](Scratch& t) -> Keep {
+             return std::make_shared<HoldingChild>(t.dir.file("T/src/KDL.mdb"));
+         },
+         status::kInUse, "KDL.mdb“ wird von einem anderen Programm verwendet"},
+        {"folders 10,000 deep",
+         [](Scratch& t) -> Keep {
+             MakeDeep(t.dir.file("src/neu"), 10000);
+             return nullptr;
+         },
+         status::kTooDeep, "mehr als 256 Ordner ineinander"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.asRoot && ::geteuid() != 0) {
+            continue;
         }
-        for (const std::string& source : {src, src + "/" + special.name}) {
-            observer.failures.clear();
-            EXPECT_EQ(Copy(source, "T-" + special.name + "/").status, status::kUnreadable);
-            ASSERT_EQ(observer.failures.size(), 1u);
-            EXPECT_TRUE(Contains(observer.failures[0].text, special.name + "“ ist"));
-            EXPECT_TRUE(Contains(observer.failures[0].text, special.kind));
-        }
-        EXPECT_EQ(ReadTree(dir.file("T-" + special.name)),
-                  (Tree{Folder(src), File(src + "/a.txt", "a")}))
-            << "what came before stays, nothing after it is copied";
+        Scratch t;
+        t.OldAndNew();
+        const Keep keep = c.arrange ? c.arrange(t) : nullptr;
+        const std::string before = State(t.dir.file("T"));
+        const auto copy = [&] {
+            const CopyResult r = t.Copy("src", "T/", c.fault);
+            const bool says = *c.says == '\0' ? t.observer.failures.empty()
+                                              : t.observer.failures.size() == 1 &&
+                                                    Contains(t.observer.failures[0].text, c.says);
+            return std::vector<std::int32_t>{r.status, r.aborted, says,
+                                             static_cast<std::int32_t>(r.filesCopied)};
+        };
+        const std::vector<std::int32_t> outcome =
+            c.asNobody ? RunInChild(copy, true).value_or(std::vector<std::int32_t>{}) : copy();
+        EXPECT_EQ(outcome,
+                  (std::vector<std::int32_t>{c.status, c.status == status::kCancelled, 1, 0}));
+        EXPECT_EQ(State(t.dir.file("T")), before);
+        EXPECT_TRUE(TempLeftovers(t.dir.file("T")).empty());
+        RemoveDeep(t.dir.file("src/neu"));
     }
 }
 
-TEST_F(CopyService, PermissionBitsOwnersAndTimes) {
+TEST_F(CopyService, AStopWhileTheFilesTakeTheirNamesSaysWhichAreNew) {
+    OldAndNew();
+    const auto refuse = [](posix::FaultPoint point, const std::string& path) {
+        return point == posix::FaultPoint::Rename && path.ends_with("sub/b.txt") ? EBUSY : 0;
+    };
+    const CopyResult stopped = Copy("src", "T/", refuse);
+    EXPECT_EQ(stopped.status, status::kDestination);
+    ASSERT_EQ(observer.failures.size(), 1u);
+    const std::string& text = observer.failures[0].text;
+    EXPECT_TRUE(Contains(text, "src/sub/b.txt“ konnte nicht ersetzt werden")) << text;
+    EXPECT_TRUE(Contains(text, "Schon die neue Version haben: „" + dir.file("T/src/KDL.mdb") +
+                                   "“, „" + dir.file("T/src/a.txt") + "“, „"))
+        << text;
+    EXPECT_EQ(stopped.filesCopied, 4u) << "KDL.mdb, a.txt, big.bin and neu/c.txt";
+    EXPECT_EQ(ReadFile(dir.file("T/src/sub/b.txt")), "old b");
+    EXPECT_EQ(ReadFile(dir.file("T/src/a.txt")), "new a");
+    EXPECT_TRUE(TempLeftovers(dir.path()).empty());
+
+    // The next run completes the update.
+    EXPECT_EQ(Copy("src", "T/").status, 0);
+    EXPECT_EQ(ReadTree(dir.file("T")),
+              Moved(ReadTree(dir.path()), "src", "src") + Tree{File("src/keep", "keep")});
+}
+
+TEST_F(CopyService, TwoRunsAtOnceTakeTurnsAndEachReplacesEverything) {
+    OldAndNew();
+    const auto copy = [&] { return Copy("src", "T/").status; };
+    EXPECT_EQ(RunTogether({copy, copy}), (std::vector<int>{0, 0}));
+    EXPECT_EQ(ReadTree(dir.file("T")),
+              Moved(ReadTree(dir.path()), "src", "src") + Tree{File("src/keep", "keep")});
+    EXPECT_TRUE(TempLeftovers(dir.path()).empty());
+    const CopyResult again = Copy("src", "T/");
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.filesCopied, 6u);
+    EXPECT_EQ(again.bytesCopied, observer.last.bytesTotal);
+    EXPECT_EQ(observer.last.filesTotal, 6u);
+}
+
+TEST_F(CopyService, RemovesOnlyTheRunnersTemporariesOfRunsThatEnded) {
+    OldAndNew();
+    const std::string ours = dir.file("T/src/sub/.0123456789abcdef.tarnu-tmp");
+    const std::string theirs = dir.file("T/src/sub/.fedcba9876543210.tarnu-tmp");
+    WriteFile(ours, "left by a killed run");
+    WriteFile(theirs, "another user's");
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    // Another run works in T/src/sub: it holds that folder's lock.
+    const int lock = ::open(dir.file("T/src/sub").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    ASSERT_EQ(Copy("src", "T/").status, 0);
+    EXPECT_EQ(TempLeftovers(dir.path()).size(), 2u);
+    ::close(lock);
+    ASSERT_EQ(Copy("src", "T/").status, 0);
+    EXPECT_EQ(TempLeftovers(dir.path()),
+              std::vector<std::string>{"T/src/sub/" + theirs.substr(theirs.rfind('/') + 1)});
+}
+
+TEST_F(CopyService, CopiesAreTheRunnersWithTheSourcesBitsLessSetuidAndTheUmask) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "files of another user need root";
     }
+    // A set-group-ID target folder of the Tarnu users' group, which the copies inherit.
     MakeTree(dir.path(), {Folder("src"), File("src/tool", "t"), File("src/grp", "g"),
-                          File("src/data.ini", "new"), Folder("src/sub"), Folder("T"),
-                          Folder("T/src"), File("T/src/data.ini", "old"), Folder("elsewhere")});
-    const std::string tool = dir.file("src/tool");
-    ASSERT_EQ(::chown(tool.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(::chmod(tool.c_str(), 04755), 0);
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {978307200, 5}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, tool.c_str(), times, 0), 0);
-    ASSERT_EQ(::chmod(dir.file("src/grp").c_str(), 02750), 0);
-    ASSERT_EQ(::chmod(dir.file("src/data.ini").c_str(), 0640), 0);
-    ASSERT_EQ(::chmod(dir.file("src/sub").c_str(), 0750), 0);
-    ASSERT_EQ(::chmod(dir.file("T/src").c_str(), 0700), 0);
-    ASSERT_EQ(::chown(dir.file("T/src/data.ini").c_str(), 65534, 65534), 0);
-    ASSERT_EQ(::chmod(dir.file("T/src/data.ini").c_str(), 0600), 0);
-
-    ASSERT_EQ(Copy("src", "T/").status, 0);
-    struct Expected {
-        std::string path;
-        mode_t mode;
-        uid_t owner;
+                          File("src/data.ini", "new"), Folder("src/sub"), Folder("src/ro"),
+                          File("src/ro/f", "f"), Folder("T"), File("T/data.ini", "planted")});
+    struct Bits {
+        const char* path;
+        mode_t source;
+        mode_t copy;
     };
-    for (const Expected& e : std::vector<Expected>{{"T/src/tool", 0755, 0},
-                                                   {"T/src/grp", 0750, 0},
-                                                   {"T/src/data.ini", 0640, 65534},
-                                                   {"T/src/sub", 0750, 0},
-                                                   {"T/src", 0700, 0}}) {
-        // A replaced file keeps its owner and group, a new one is ours.
-        const struct stat st = StatOf(dir.file(e.path));
-        EXPECT_EQ(std::make_tuple(st.st_mode & 07777, st.st_uid, st.st_gid),
-                  std::make_tuple(e.mode, e.owner, e.owner))
-            << e.path;
+    const std::vector<Bits> bits = {
+        {"tool", 04755, 0750}, {"grp", 02750, 0750}, {"data.ini", 0640, 0640},
+        {"sub", 0750, 02750},  {"ro/f", 0444, 0440}, {"ro", 0555, 02550},
+    };
+    for (const Bits& b : bits) {
+        ASSERT_EQ(::chmod(dir.file("src/" + std::string(b.path)).c_str(), b.source), 0);
     }
-    const struct stat st = StatOf(dir.file("T/src/tool"));
+    ASSERT_EQ(::chown(dir.file("src/tool").c_str(), 65534, 65534), 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {978307200, 5}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dir.file("src/tool").c_str(), times, 0), 0);
+    ASSERT_EQ(::chown(dir.file("T").c_str(), 0, 65534), 0);
+    ASSERT_EQ(::chmod(dir.file("T").c_str(), 02775), 0);
+    // Planted by a user: the copy must not become theirs.
+    ASSERT_EQ(::chown(dir.file("T/data.ini").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(dir.file("T/data.ini").c_str(), 0666), 0);
+
+    const mode_t mask = ::umask(027);
+    const int copied = Copy("src/*", "T/").status;
+    ::umask(mask);
+    ASSERT_EQ(copied, 0);
+    for (const Bits& b : bits) {
+        const struct stat st = StatOf(dir.file("T/" + std::string(b.path)));
+        EXPECT_EQ(std::make_tuple(st.st_mode & 07777, st.st_uid, st.st_gid),
+                  std::make_tuple(b.copy, 0u, 65534u))
+            << b.path;
+    }
+    const struct stat st = StatOf(dir.file("T/tool"));
     EXPECT_EQ(std::make_pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
               std::make_pair(time_t{978307200}, 5L));
+}
 
-    // Another user's link in root's folder does not lead the copy anywhere.
-    ASSERT_EQ(::symlink("elsewhere", dir.file("theirs").c_str()), 0);
-    ASSERT_EQ(::lchown(dir.file("theirs").c_str(), 65534, 65534), 0);
-    EXPECT_EQ(Copy("src/grp", "theirs").status, status::kDestination);
-    ASSERT_FALSE(observer.failures.empty());
-    EXPECT_TRUE(Contains(observer.failures.back().text, "Verknüpfung"));
-    EXPECT_TRUE(ReadTree(dir.file("elsewhere")).empty());
+TEST_F(CopyService, OtherUsersLinksLeadARootCopyNowhere) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "links of another user need root";
+    }
+    // A share the users fill, and root's own folders beside it.
+    MakeTree(dir.path(),
+             {Folder("src"), File("src/a.txt", "a"), Folder("share"), Folder("rootonly"),
+              File("secret", "geheim"), Link("share/ziel", "../rootonly"),
+              Link("share/quelle", "../secret"), Link("theirs", "rootonly")});
+    ASSERT_EQ(::chown(dir.file("share").c_str(), 65534, 65534), 0);
+    for (const char* link : {"share/ziel", "share/quelle", "theirs"}) {
+        ASSERT_EQ(::lchown(dir.file(link).c_str(), 65534, 65534), 0);
+    }
+    for (const auto& [from, to, code] : std::vector<std::tuple<const char*, const char*, int>>{
+             {"src/a.txt", "share/ziel/neu/", status::kDestination},
+             {"src/a.txt", "theirs", status::kDestination},
+             {"share/quelle", "T/", status::kUnreadable},
+         }) {
+        observer.failures.clear();
+        EXPECT_EQ(Copy(from, to).status, code) << from << " " << to;
+        ASSERT_EQ(observer.failures.size(), 1u);
+        EXPECT_TRUE(Contains(observer.failures[0].text, "Verknüpfung"))
+            << observer.failures[0].text;
+    }
+    EXPECT_TRUE(ReadTree(dir.file("rootonly")).empty());
+    EXPECT_FALSE(FileExists(dir.file("T")));
 }
 
 TEST_F(CopyService, NamesAreBytesAndMessagesShowThemHarmlessly) {
@@ -327,11 +413,17 @@ TEST_F(CopyService, NamesAreBytesAndMessagesShowThemHarmlessly) {
     ASSERT_EQ(Copy("src/?-umlaut", "U/").status, 0);
     EXPECT_EQ(ReadTree(dir.file("U")), (Tree{File("\xc3\xa4-umlaut", "\xc3\xa4-umlaut")}));
 
-    ASSERT_EQ(::mkfifo(dir.file("src/evil\n\xff").c_str(), 0644), 0);
-    EXPECT_EQ(Copy("src/evil\n\xff", "V/").status, status::kUnreadable);
+    // A line break, a byte that is no UTF-8 and a right-to-left override.
+    ASSERT_EQ(::mkfifo(dir.file("src/evil\n\xff\xe2\x80\xae").c_str(), 0644), 0);
+    EXPECT_EQ(Copy("src/evil\n\xff\xe2\x80\xae", "V/").status, status::kUnreadable);
     ASSERT_EQ(observer.failures.size(), 1u);
-    EXPECT_TRUE(Contains(observer.failures[0].text, "evil\\x0A\\xFF"));
-    EXPECT_FALSE(Contains(observer.failures[0].text, "\n"));
+    EXPECT_TRUE(Contains(observer.failures[0].text, "evil\\x0A\\xFF\\xE2\\x80\\xAE“"))
+        << observer.failures[0].text;
+
+    // As deep as the copy goes.
+    MakeDeep(dir.file("src/loop"), posix::kMaxFolderDepth - 1);
+    ASSERT_EQ(Copy("src/loop", "W").status, 0);
+    EXPECT_EQ(ReadTree(dir.file("W")), ReadTree(dir.file("src/loop")));
 }
 
 TEST(PosixShell, CarriesOutOneCopyAndRefusesEverythingElse) {

@@ -12,9 +12,12 @@
 
 #include "app/application.h"
 #include "app/main_form.h"
+#include "platform/linux/engine/engine.h"
+#include "platform/linux/posix/copy_service.h"
 #include "platform/linux/posix/ini_profile.h"
 #include "settings/modul_ini.h"
 #include "tests/support/child_process.h"
+#include "tests/support/holding_child.h"
 #include "tests/support/qt/qt_test_util.h"
 #include "tests/support/recording_message_boxes.h"
 #include "tests/support/scripted_dialogs.h"
@@ -41,6 +44,17 @@ class FakeShell : public ShellApi {
     int status = 0;
     bool aborted = false;
     bool fail = false;
+};
+
+// The Linux survey, with a drive that has only a megabyte left where a test asks for it.
+class Survey : public CopySurveyApi {
+  public:
+    CopySurvey SurveyCopy(const std::string& source, const std::string& target) override {
+        CopySurvey survey = posix::CopyService().Survey(source, target);
+        survey.freeBytes = full ? 1 << 20 : survey.freeBytes;
+        return survey;
+    }
+    bool full = false;
 };
 
 // The update window and the main window that opens it, on a real settings file and real
@@ -76,8 +90,9 @@ class UpdateWindow : public ::testing::Test {
     Modul_ini settings{profile, [this] { return ui.App(); }};
     ScriptedDialogs dialogs;
     FakeShell shell;
-    update::Workstationupdate update{app,
-                                     {settings, dialogs, [] { return "/"s; }, shell, "/opt/tarnu"}};
+    Survey survey;
+    update::Workstationupdate update{
+        app, {settings, dialogs, [] { return "/"s; }, shell, survey, "/opt/tarnu"}};
     app::MainForm form1{app, app::MainFormActions{{}, [this] { update.Show(); }, {}}};
 };
 
@@ -255,26 +270,51 @@ TEST_F(UpdateWindow, PickersPutTheChosenFolderInTheBoxAndKeepItOnCancel) {
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST_F(UpdateWindow, CopyTrimsSpacesAndConfirmsOnlyACompleteSuccess) {
+TEST_F(UpdateWindow, CopyIsCheckedFirstAndConfirmedOnlyAfterACompleteSuccess) {
+    ScopedCurrentDir inDir(dir.path());
+    const std::string q = dir.file("q"), z = dir.file("z");
+    for (const char* folder : {"q", "\tq", "leer", "z"}) {
+        ASSERT_EQ(::mkdir(dir.file(folder).c_str(), 0755), 0);
+    }
+    WriteFile(dir.file("\tq/a.mde"), "a");
+    WriteFile(dir.file("q/a.mde"), std::string(3 << 20, 'a'));
+    engine::Engine().CreateDatabase(dir.file("q/KDL.mdb"));
+    engine::Engine().CreateDatabase(dir.file("z/KDL.mdb"));
+    const std::string success = "Dateien wurden erfolgreich kopiert!";
     struct Case {
-        const char* quelle;
-        const char* ziel;
-        int status;
-        bool aborted;
-        bool fail;
-        std::string from;
+        std::string quelle;
+        std::string ziel;
+        int status = 0;
+        bool aborted = false;
+        bool fail = false;
+        bool held = false;  // a Tarnu holds z/KDL.mdb
+        bool full = false;  // the drive has too little room
+        std::string from;   // what the shell is asked to copy; empty: the shell is not called
         std::string to;
-        bool success;
+        std::string box;  // what the window says
     };
     for (const Case& c : std::vector<Case>{
-             {"  /srv/quelle/*  ", " /opt/tarnu/ ", 0, false, false, "/srv/quelle/*\0\0"s,
-              "/opt/tarnu/\0\0"s, true},
-             {"\t/srv/q ", "/ziel", 0, false, false, "\t/srv/q\0\0"s, "/ziel\0\0"s, true},
-             {"", "", 0x402, false, false, "\0\0"s, "\0\0"s, false},
-             {"/a", "/b", 0, true, false, "/a\0\0"s, "/b\0\0"s, false},
-             {"/a", "/b", 0x4C7, true, false, "/a\0\0"s, "/b\0\0"s, false},
-             {"/a", "/b", 0, false, true, "/a\0\0"s, "/b\0\0"s, false},
+             {"  " + q + "/*  ", " " + z + "/ ", 0, false, false, false, false, q + "/*", z + "/",
+              success},
+             {"\tq ", "z", 0, false, false, false, false, "\tq", "z", success},
+             {"", "", 0, false, false, false, false, "", "",
+              "Im Quellverzeichnis wurden keine Dateien gefunden: „“"},
+             {dir.file("leer"), z, 0, false, false, false, false, "", "",
+              "Im Quellverzeichnis wurden keine Dateien gefunden: „" + dir.file("leer") + "“"},
+             {q + "/*", z, 0, false, false, true, false, "", "",
+              "Die Datei „" + z +
+                  "/KDL.mdb“ wird gerade benutzt. Bitte Tarnu auf diesem Rechner "
+                  "beenden."},
+             {q + "/*", z, 0, false, false, false, true, "", "",
+              "Im Zielverzeichnis „" + z +
+                  "“ ist nicht genug Platz: das Update braucht 3,1 MB, "
+                  "frei sind 1,0 MB."},
+             {q, z, 0, true, false, false, false, q, z, ""},
+             {q, z, 0x4C7, true, false, false, false, q, z, ""},
+             {q, z, 0x402, false, false, false, false, q, z, ""},
+             {q, z, 0, false, true, false, false, q, z, ""},
          }) {
+        SCOPED_TRACE(c.quelle + " " + std::to_string(c.status));
         Open();
         Type("Quelle", c.quelle);
         Type("Ziel", c.ziel);
@@ -283,17 +323,22 @@ TEST_F(UpdateWindow, CopyTrimsSpacesAndConfirmsOnlyACompleteSuccess) {
         shell.status = c.status;
         shell.aborted = c.aborted;
         shell.fail = c.fail;
+        survey.full = c.full;
+        const auto holder =
+            c.held ? std::make_unique<HoldingChild>(dir.file("z/KDL.mdb")) : nullptr;
         Click("kopieren");
 
-        ASSERT_EQ(shell.requests.size(), 1u);
-        const SHFILEOPSTRUCTA& r = shell.requests[0];
-        EXPECT_EQ(r.wFunc, FO_COPY);
-        EXPECT_EQ(r.fFlags, 0x0250);
-        EXPECT_EQ(r.pFrom, c.from);
-        EXPECT_EQ(r.pTo, c.to);
-        const Shown success{
-            {"Dateien wurden erfolgreich kopiert!", ui::vbInformation, "TARNU-System-Tool"}};
-        EXPECT_EQ(boxes.boxes, c.success ? success : Shown{}) << c.quelle << " " << c.status;
+        ASSERT_EQ(shell.requests.size(), c.from.empty() ? 0u : 1u);
+        if (!c.from.empty()) {
+            const SHFILEOPSTRUCTA& r = shell.requests[0];
+            EXPECT_EQ(r.wFunc, FO_COPY);
+            EXPECT_EQ(r.fFlags, 0x0250);
+            EXPECT_EQ(r.pFrom, c.from + '\0' + '\0');
+            EXPECT_EQ(r.pTo, c.to + '\0' + '\0');
+        }
+        const Shown said{
+            {c.box, c.box == success ? ui::vbInformation : ui::vbCritical, "TARNU-System-Tool"}};
+        EXPECT_EQ(boxes.boxes, c.box.empty() ? Shown{} : said);
         EXPECT_EQ(Box("Quelle"), c.quelle) << "the boxes keep their spaces";
         EXPECT_FALSE(FileExists(IniFile())) << "the copy itself saves nothing";
         Window()->close();

@@ -76,12 +76,40 @@ TEST_F(ProgramFolder, UpdateCopiesTheRememberedFoldersAndPrintsTheShellsStatus) 
     EXPECT_EQ(ReadFile(work.file("ziel\\kdlcode.mde")), "neu");
     EXPECT_EQ(ReadFile(work.file("ziel\\Tarnu-Admin.mde")), "neu2");
 
-    ::WritePrivateProfileStringA("Pfade", "Quelle", work.file("fehlt").c_str(), ini.c_str());
-    const ProgramRun missing = Run(kCli, {"--update"});
-    EXPECT_EQ(missing.exitCode, 1u);
-    EXPECT_EQ(missing.out, "");
-    EXPECT_EQ(missing.err.rfind("Kopieren fehlgeschlagen: Status ", 0), 0u) << missing.err;
-    EXPECT_FALSE(FileExists(work.file("ziel\\fehlt")));
+    // What would make the copy fail half-way stops it before it starts: a missing or empty
+    // source, a file held open without sharing, the program's own executable in the target.
+    ASSERT_TRUE(::CreateDirectoryA(work.file("leer").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA(work.file("programm").c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileA(BuiltProgram(kCli).c_str(), work.file("programm\\" + kCli).c_str(), 0));
+    WriteFile(work.file("quelle\\" + kCli), "neu");
+    WriteFile(work.file("quelle\\kdlcode.mde"), "neuer");
+    const HANDLE held = ::CreateFileA(work.file("ziel\\kdlcode.mde").c_str(), GENERIC_READ, 0,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    struct Case {
+        std::string quelle, ziel, program, says;
+    };
+    for (const Case& c : std::vector<Case>{
+             {work.file("fehlt"), work.file("ziel"), BuiltProgram(kCli),
+              "Im Quellverzeichnis wurden keine Dateien gefunden"},
+             {work.file("leer\\*"), work.file("ziel"), BuiltProgram(kCli),
+              "Im Quellverzeichnis wurden keine Dateien gefunden"},
+             {work.file("quelle\\*.mde"), work.file("ziel"), BuiltProgram(kCli),
+              "kdlcode.mde\x93 wird gerade benutzt. Bitte Tarnu auf diesem Rechner beenden."},
+             {work.file("quelle\\*.exe"), work.file("programm\\"), work.file("programm\\" + kCli),
+              kCli + "\x93 wird gerade benutzt: es ist dieses TARNU-System-Tool selbst"},
+         }) {
+        ::WritePrivateProfileStringA("Pfade", "Quelle", c.quelle.c_str(), ini.c_str());
+        ::WritePrivateProfileStringA("Pfade", "Ziel", c.ziel.c_str(), ini.c_str());
+        const ProgramRun refused =
+            RunProgram(c.program, {"--update"}, {{"TARNU_PROGRAM_FOLDER", folder.path()}});
+        EXPECT_EQ(refused.exitCode, 1u) << c.quelle;
+        EXPECT_EQ(refused.out, "");
+        EXPECT_NE(refused.err.find(c.says), std::string::npos) << refused.err;
+    }
+    ::CloseHandle(held);
+    EXPECT_EQ(ReadFile(work.file("ziel\\kdlcode.mde")), "neu") << "nothing was copied";
+    EXPECT_EQ(ReadFile(work.file("programm\\" + kCli)), ReadFile(BuiltProgram(kCli)));
 }
 
 TEST_F(ProgramFolder, UsageErrorsChangeNothingAndExitWith2) {

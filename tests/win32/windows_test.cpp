@@ -6,6 +6,7 @@
 
 #include "app/application.h"
 #include "app/main_form.h"
+#include "platform/win32/win32_copy_survey.h"
 #include "platform/win32/win32_profile.h"
 #include "platform/win32/win32_ui.h"
 #include "settings/modul_ini.h"
@@ -65,8 +66,10 @@ class Windows : public ::testing::Test {
     Modul_ini settings{profile, [this] { return ui.App(); }};
     ScriptedDialogs dialogs;
     NoShell shell;
+    win32::Win32CopySurvey survey;
     update::Workstationupdate update{
-        app, {settings, dialogs, [this] { return dir.path(); }, shell, "C:\\Programme\\Tarnu"}};
+        app,
+        {settings, dialogs, [this] { return dir.path(); }, shell, survey, "C:\\Programme\\Tarnu"}};
     int compactions = 0;
     bool busy = false;
     app::MainForm form1{

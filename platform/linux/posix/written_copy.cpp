@@ -21,9 +21,8 @@ int WrittenCopy::SHFileOperationA(SHFILEOPSTRUCTA& request) {
     return status;
 }
 
-void WrittenCopy::Progress(const CopyProgress& progress) {
-    files_ = progress.filesDone;
-    bytes_ = progress.bytesDone;
+CopySurvey WrittenCopy::SurveyCopy(const std::string& source, const std::string& target) {
+    return CopyService().Survey(source, target);
 }
 
 bool WrittenCopy::CancelRequested() {
@@ -32,6 +31,11 @@ bool WrittenCopy::CancelRequested() {
 
 void WrittenCopy::Failed(const CopyFailure& failure) {
     err_ << failure.text << '\n';
+}
+
+void WrittenCopy::Finished(const CopyResult& result) {
+    files_ = result.filesCopied;
+    bytes_ = result.bytesCopied;
 }
 
 }  // namespace tarnu::posix

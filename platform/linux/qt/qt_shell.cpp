@@ -10,6 +10,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -126,8 +127,8 @@ constexpr int kSteps = 1000;
 void ShowProgress(QProgressDialog& dialog, const posix::CopyProgress& progress) {
     const QString file = progress.currentFile.empty()
                              ? QString()
-                             : QStringLiteral("„%1“\n").arg(QString::fromStdString(
-                                   PrintableName(progress.currentFile)));
+                             : QStringLiteral("„%1“\n").arg(
+                                   QString::fromStdString(PrintableName(progress.currentFile)));
     dialog.setLabelText(file + Amount(progress.bytesDone) + " von " + Amount(progress.bytesTotal) +
                         " kopiert");
     // A file that grew after it was counted must not push the bar past its end.
@@ -151,6 +152,38 @@ std::unique_ptr<QProgressDialog> MakeProgressDialog() {
     return dialog;
 }
 
+// Runs work on a thread of its own while this thread keeps every window drawn; until a window
+// is let through, none takes input.
+class Waiting {
+  public:
+    Waiting() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~Waiting() { QApplication::restoreOverrideCursor(); }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+
+    // work must not throw.
+    void Run(const std::function<void()>& work) {
+        std::thread worker([&] {
+            work();
+            finished_.store(true);
+            QMetaObject::invokeMethod(&loop_, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        // The program being told to end also ends this loop: the work still runs to its end.
+        while (!finished_.load()) {
+            loop_.exec();
+        }
+        worker.join();
+    }
+    bool Finished() const { return finished_.load(); }
+    QEventLoop& Loop() { return loop_; }
+    InputBlocker& Blocker() { return blocker_; }
+
+  private:
+    InputBlocker blocker_;
+    QEventLoop loop_;
+    std::atomic<bool> finished_{false};
+};
+
 }  // namespace
 
 QtShell::QtShell(ui::MessageBoxes& boxes, CopyRun run, std::chrono::milliseconds progressDelay)
@@ -166,53 +199,40 @@ int QtShell::SHFileOperationA(SHFILEOPSTRUCTA& request) {
     SharedObserver observer;
     SHFILEOPSTRUCTA work = request;  // the worker's own; the caller's is written back at the end
     int status = status::kDestination;
-    std::atomic<bool> finished{false};
-    QEventLoop loop;
-    auto blocker = std::make_unique<InputBlocker>();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-
-    std::unique_ptr<QProgressDialog> dialog;
-    QTimer refresh;
-    refresh.setInterval(100);
-    QObject::connect(&refresh, &QTimer::timeout, [&] {
-        if (dialog && !observer.CancelRequested()) {
-            ShowProgress(*dialog, observer.Latest());
-        }
-    });
-    QTimer::singleShot(progressDelay_, &loop, [&] {
-        if (finished.load()) {
-            return;
-        }
-        dialog = MakeProgressDialog();
-        QObject::connect(dialog.get(), &QProgressDialog::canceled, [&] { observer.Cancel(); });
-        blocker->Allow(dialog.get());
-        ShowProgress(*dialog, observer.Latest());
-        dialog->show();
-        refresh.start();
-    });
-
-    std::thread worker([&] {
-        try {
-            status = run_(work, observer);
-        } catch (...) {
-            status = status::kDestination;
-            if (!observer.Failure()) {
-                observer.Failed({status, "", "Der Kopiervorgang konnte nicht ausgeführt werden."});
+    {
+        Waiting waiting;
+        std::unique_ptr<QProgressDialog> dialog;
+        QTimer refresh;
+        refresh.setInterval(100);
+        QObject::connect(&refresh, &QTimer::timeout, [&] {
+            if (dialog && !observer.CancelRequested()) {
+                ShowProgress(*dialog, observer.Latest());
             }
-        }
-        finished.store(true);
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    // The program being told to end also ends this loop: the copy still runs to its end.
-    while (!finished.load()) {
-        loop.exec();
+        });
+        QTimer::singleShot(progressDelay_, &waiting.Loop(), [&] {
+            if (waiting.Finished()) {
+                return;
+            }
+            dialog = MakeProgressDialog();
+            QObject::connect(dialog.get(), &QProgressDialog::canceled, [&] { observer.Cancel(); });
+            waiting.Blocker().Allow(dialog.get());
+            ShowProgress(*dialog, observer.Latest());
+            dialog->show();
+            refresh.start();
+        });
+        waiting.Run([&] {
+            try {
+                status = run_(work, observer);
+            } catch (...) {
+                status = status::kDestination;
+                if (!observer.Failure()) {
+                    observer.Failed(
+                        {status, "", "Der Kopiervorgang konnte nicht ausgeführt werden."});
+                }
+            }
+        });
+        refresh.stop();
     }
-    worker.join();
-
-    refresh.stop();
-    dialog.reset();
-    blocker.reset();
-    QApplication::restoreOverrideCursor();
     request.fAnyOperationsAborted = work.fAnyOperationsAborted;
     if (status != 0 && status != status::kCancelled) {
         const std::optional<posix::CopyFailure> failure = observer.Failure();
@@ -223,6 +243,13 @@ int QtShell::SHFileOperationA(SHFILEOPSTRUCTA& request) {
                     ui::vbCritical, kCopyErrorTitle);
     }
     return status;
+}
+
+CopySurvey QtShell::SurveyCopy(const std::string& source, const std::string& target) {
+    CopySurvey survey;
+    Waiting waiting;
+    waiting.Run([&] { survey = posix::CopyService().Survey(source, target); });
+    return survey;
 }
 
 }  // namespace tarnu::qt
