@@ -6,7 +6,6 @@
 #include <cerrno>
 
 #include "platform/linux/posix/posix_files.h"
-#include "platform/linux/posix/safe_open.h"
 #include "ports/error.h"
 #include "tests/support/child_process.h"
 #include "tests/support/error_of.h"
@@ -116,74 +115,6 @@ TEST_F(PosixFiles, CurrentDirectoryAndClock) {
     EXPECT_GE(t.year, 2024);
     EXPECT_TRUE(t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31);
     EXPECT_TRUE(t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59);
-}
-
-using posix::OpenRegular;
-using posix::RewriteTarget;
-
-TEST(OpenRegular, OpensOnlyRegularFilesAndNeverWaits) {
-    TempDir dir;
-    WriteFile(dir.file("file"), "x");
-    ASSERT_EQ(::symlink("file", dir.file("link").c_str()), 0);
-    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
-    ::mkdir(dir.file("folder").c_str(), 0700);
-
-    EXPECT_TRUE(OpenRegular(dir.file("file"), O_RDONLY).ok());
-    errno = 0;
-    EXPECT_FALSE(OpenRegular(dir.file("link"), O_RDONLY).ok());
-    EXPECT_EQ(errno, ELOOP);
-    // Without a writer a plain open of the FIFO would wait for ever.
-    errno = 0;
-    EXPECT_FALSE(OpenRegular(dir.file("fifo"), O_RDONLY).ok());
-    EXPECT_EQ(errno, EINVAL);
-    errno = 0;
-    EXPECT_FALSE(OpenRegular(dir.file("folder"), O_RDONLY).ok());
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_FALSE(OpenRegular("/dev/zero", O_RDONLY).ok());
-}
-
-TEST(RewriteTarget, FollowsChainsOfLinksToTheirEnd) {
-    TempDir dir;
-    ::mkdir(dir.file("shared").c_str(), 0755);
-    WriteFile(dir.file("shared/KDL.mdb"), "x");
-    ASSERT_EQ(::symlink("shared/KDL.mdb", dir.file("hop").c_str()), 0);
-    ASSERT_EQ(::symlink(dir.file("hop").c_str(), dir.file("KDL.mdb").c_str()), 0);
-    ASSERT_EQ(::symlink("nowhere", dir.file("dangling").c_str()), 0);
-    ASSERT_EQ(::symlink("loop", dir.file("loop").c_str()), 0);
-
-    int error = 0;
-    EXPECT_EQ(RewriteTarget(dir.file("KDL.mdb"), error), dir.file("shared/KDL.mdb"));
-    EXPECT_EQ(RewriteTarget(dir.file("shared/KDL.mdb"), error), dir.file("shared/KDL.mdb"));
-    EXPECT_EQ(RewriteTarget(dir.file("new.ini"), error), dir.file("new.ini"))
-        << "a name with nothing behind it is a file still to be made";
-
-    error = 0;
-    EXPECT_EQ(RewriteTarget(dir.file("dangling"), error), "");
-    EXPECT_EQ(error, ENOENT) << "a link that ends nowhere must not make a file where it points";
-    error = 0;
-    EXPECT_EQ(RewriteTarget(dir.file("loop"), error), "");
-    EXPECT_EQ(error, ELOOP);
-}
-
-TEST(RewriteTarget, RefusesLinksOfOtherUsersInFoldersTheyDoNotOwn) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "giving a link to another user needs root";
-    }
-    TempDir dir;
-    WriteFile(dir.file("root-only"), "secret");
-    ::mkdir(dir.file("theirs").c_str(), 0755);
-    ASSERT_EQ(::chown(dir.file("theirs").c_str(), 65534, 65534), 0);
-    for (const char* name : {"mine.ini", "theirs/their.ini"}) {
-        ASSERT_EQ(::symlink(dir.file("root-only").c_str(), dir.file(name).c_str()), 0);
-        ASSERT_EQ(::lchown(dir.file(name).c_str(), 65534, 65534), 0);
-    }
-
-    int error = 0;
-    EXPECT_EQ(RewriteTarget(dir.file("mine.ini"), error), "")
-        << "another user's link in root's folder must not lead a root run to root's file";
-    EXPECT_EQ(error, EACCES);
-    EXPECT_EQ(RewriteTarget(dir.file("theirs/their.ini"), error), dir.file("root-only"))
-        << "the owner of a folder may place links in it";
 }
 
 }  // namespace
