@@ -61,10 +61,18 @@ int DisableSecurityWarning(UnattendedPorts& p) {
 
 int Update(UnattendedPorts& p) {
     Modul_ini settings(p.profile, [&] { return p.app; });
-    const std::string target = update::TrimSpaces(settings.ReadIniValue(
-        update::SettingsSection, update::TargetKey, DefaultTargetFolder(), ""));
-    const std::string source = update::TrimSpaces(
-        settings.ReadIniValue(update::SettingsSection, update::SourceKey, "", ""));
+    std::string target;
+    std::string source;
+    try {
+        target = update::TrimSpaces(settings.ReadIniValue(
+            update::SettingsSection, update::TargetKey, DefaultTargetFolder(), ""));
+        source = update::TrimSpaces(
+            settings.ReadIniValue(update::SettingsSection, update::SourceKey, "", ""));
+    } catch (const Error& e) {
+        // A settings file that root may not believe: its message says what to do, as is.
+        p.err << e.description() << '\n';
+        return ExitFailure;
+    }
     if (const auto problem = update::CheckBeforeCopy(p.survey, source, target)) {
         p.err << *problem << '\n';
         return ExitFailure;

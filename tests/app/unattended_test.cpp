@@ -136,6 +136,7 @@ TEST_F(Unattended, UpdateCopiesTheRememberedFoldersAndPrintsWhatItCopied) {
         o = Run("--update");
         EXPECT_EQ(o.exitCode, 1);
         EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err.rfind("Die Einstellungsdatei", 0), 0u) << o.err;
         EXPECT_NE(o.err.find("chmod go-w '" + program.file("tarnu-system-tool.ini")),
                   std::string::npos)
             << o.err;
