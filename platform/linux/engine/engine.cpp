@@ -493,12 +493,14 @@ struct Created {
 };
 
 // The copy of a file may be read by whoever may read the file, and by nobody else: it gets the
-// file's permission bits, its owner when root makes it, and its group where the process may set
-// it. Where it may not, the group's rights go rather than pass to another group.
+// file's permission bits and its group where the process may set it. Where it may not, the
+// group's rights go rather than pass to another group. The owner stays the runner's until the
+// copy replaces the file (the replace hands it on), so that a copy left by a run that was killed
+// is the runner's to sweep away, not a file of the database's owner that nobody may remove.
 void GiveAccessOf(int fd, const struct stat& file) {
     mode_t mode = file.st_mode & 0777;
     if (::geteuid() == 0) {
-        if (::fchown(fd, file.st_uid, file.st_gid) != 0) {
+        if (::fchown(fd, static_cast<uid_t>(-1), file.st_gid) != 0) {
             throw MakeError(jet::DiskOrNetworkError);
         }
     } else {

@@ -321,11 +321,22 @@ void PosixFileServices::ReplaceFile(const std::string& from, const std::string& 
                                   moved, st)) != 0) {
         RaiseFileError(error);
     }
+    // The file keeps its owner: a new file of root's that is to stand in for another user's file
+    // takes that user as its owner only in the moment before the rename, so that a run killed
+    // before it leaves a file of root's that the next run may sweep away.
+    const bool handOver = ::geteuid() == 0 && st.st_uid == 0 && target.st.st_uid != 0;
+    if (handOver && (::fchown(moved.get(), target.st.st_uid, static_cast<gid_t>(-1)) != 0 ||
+                     ::fchmod(moved.get(), st.st_mode & 07777) != 0)) {
+        RaiseFileError(errno);
+    }
     if (::renameat(source.folder.get(), source.name.c_str(), target.folder.get(),
                    target.name.c_str()) != 0) {
         RaiseFileError(errno);
     }
-    // The replace is done: a failed flush of the new name does not make it undone.
+    // The replace is done: a failed flush of the new owner or name does not make it undone.
+    if (handOver) {
+        ::fsync(moved.get());
+    }
     files::SyncFolder(target.folder.get(), moved.get());
 }
 
