@@ -1,6 +1,8 @@
 #include "tests/support/child_process.h"
 
 #include <grp.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +24,12 @@ pid_t StartChild(const std::function<int()>& body, bool asNobody) {
         if (asNobody && ::geteuid() == 0 &&
             (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
             ::_exit(101);
+        }
+        // A child that loops until it is killed (a swapper in a race test) must not outlive a
+        // test that failed or timed out. Set after the change of user, which clears it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() == 1) {
+            ::_exit(104);
         }
         int code = 102;
         try {
