@@ -1,5 +1,6 @@
 #include "platform/win32/win32_copy_survey.h"
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -62,7 +63,7 @@ FileUse UseOf(const std::string& path) {
 }
 
 bool IsDotName(const char* name) {
-    return lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0;
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
 class Surveyor {
