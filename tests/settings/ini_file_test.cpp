@@ -32,15 +32,17 @@ using test::WriteFile;
 
 constexpr std::size_t kFileLimit = 1u << 20;
 
-std::string Get(IniProfile& profile, const std::string& path) {
-    char buffer[64];
-    const std::uint32_t n =
-        profile.GetPrivateProfileStringA("S", "k", "DEF", buffer, sizeof buffer, path);
-    return std::string(buffer, n);
-}
-
 class IniFile : public ::testing::Test {
   protected:
+    std::string Get(const std::string& file) {
+        char buffer[64];
+        return std::string(
+            buffer, profile.GetPrivateProfileStringA("S", "k", "DEF", buffer, sizeof buffer, file));
+    }
+    int Put(const std::string& value, const std::string& file) {
+        return profile.WritePrivateProfileStringA("S", "k", value, file);
+    }
+
     test::TempDir dir;
     const std::string path = dir.file("t.ini");
     IniProfile profile;
@@ -57,13 +59,12 @@ TEST_F(IniFile, SharedCasesOfTheProfileFunctions) {
 }
 
 TEST_F(IniFile, RewriteKeepsModeAndLinksAndLeavesNothingBeside) {
-    const std::string link = path;
     WriteFile(dir.file("shared.ini"), "[S]\nk=1\n");
     ASSERT_EQ(::chmod(dir.file("shared.ini").c_str(), 0640), 0);
-    ASSERT_EQ(::symlink("shared.ini", link.c_str()), 0);
-    ASSERT_EQ(profile.WritePrivateProfileStringA("S", "k", "2", link), 1);
+    ASSERT_EQ(::symlink("shared.ini", path.c_str()), 0);
+    ASSERT_EQ(Put("2", path), 1);
     EXPECT_EQ(ReadFile(dir.file("shared.ini")), "[S]\nk=2\n");
-    EXPECT_TRUE(S_ISLNK(test::StatOf(link).st_mode));
+    EXPECT_TRUE(S_ISLNK(test::StatOf(path).st_mode));
     EXPECT_EQ(test::StatOf(dir.file("shared.ini")).st_mode & 07777, 0640u);
     EXPECT_EQ(test::FolderContents(dir.path()), (std::vector<std::string>{"shared.ini", "t.ini"}));
 }
@@ -71,32 +72,27 @@ TEST_F(IniFile, RewriteKeepsModeAndLinksAndLeavesNothingBeside) {
 TEST_F(IniFile, AWriterWaitsForAnotherProcessOnlySoLong) {
     WriteFile(path, "[S]\r\nk=1\r\n");
     const int held = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     const pid_t child = test::StartChild([&] {
         ::alarm(5);  // a write that waits fails the test instead of hanging it
-        IniProfile waiting(100ms);
-        return waiting.WritePrivateProfileStringA("S", "k", "2", path);
+        return IniProfile(100ms).WritePrivateProfileStringA("S", "k", "2", path);
     });
     EXPECT_EQ(test::WaitChild(child), 0);
     EXPECT_EQ(ReadFile(path), "[S]\r\nk=1\r\n");
     ::close(held);
-    EXPECT_EQ(profile.WritePrivateProfileStringA("S", "k", "2", path), 1);
+    EXPECT_EQ(Put("2", path), 1);
 }
 
 // Before, the writer created the file to lock it, and a write that failed then left it empty.
 TEST_F(IniFile, AFailedWriteLeavesNoNewFileBehind) {
     const pid_t child = test::StartChild([&] {
-        // The disk is full, as far as this process is concerned.
-        const rlimit small{4, 4};
+        const rlimit full{4, 4};  // the disk is full, as far as this process is concerned
         ::signal(SIGXFSZ, SIG_IGN);
-        ::setrlimit(RLIMIT_FSIZE, &small);
-        return profile.WritePrivateProfileStringA("Pfade", "Quelle", "C:\\Quelle", path);
+        ::setrlimit(RLIMIT_FSIZE, &full);
+        return Put("C:\\Quelle", path);
     });
     EXPECT_EQ(test::WaitChild(child), 0);
     EXPECT_TRUE(test::FolderContents(dir.path()).empty());
-    ASSERT_EQ(profile.WritePrivateProfileStringA("S", "k", "v", path), 1);
-    EXPECT_EQ(Get(profile, path), "v");
 }
 
 // Only a regular file of a sensible size, reached under the link rule, is a settings file:
@@ -107,6 +103,12 @@ TEST_F(IniFile, OnlyARegularFileReachedUnderTheLinkRuleIsOpenedReadOrWritten) {
     const std::string head = "[S]\r\nk=v\r\n;";
     const std::string secret = dir.file("secret");
     const std::string fifo = dir.file("fifo");
+    const auto sized = [&](std::size_t size) {
+        return [&, size] {
+            WriteFile(path, head + std::string(size - head.size(), 'x'));
+            return true;
+        };
+    };
     struct Case {
         const char* what;
         std::function<bool()> make;  // false: cannot be made here
@@ -127,18 +129,8 @@ TEST_F(IniFile, OnlyARegularFileReachedUnderTheLinkRuleIsOpenedReadOrWritten) {
                     ::lchown(path.c_str(), 65534, 65534) == 0;
          },
          secret, "DEF", 0},
-        {"file at the limit",
-         [&] {
-             WriteFile(path, head + std::string(kFileLimit - head.size(), 'x'));
-             return true;
-         },
-         "", "v", 1},
-        {"file over the limit",
-         [&] {
-             WriteFile(path, head + std::string(kFileLimit + 1 - head.size(), 'x'));
-             return true;
-         },
-         "", "DEF", 0},
+        {"file at the limit", sized(kFileLimit), "", "v", 1},
+        {"file over the limit", sized(kFileLimit + 1), "", "DEF", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -157,8 +149,7 @@ TEST_F(IniFile, OnlyARegularFileReachedUnderTheLinkRuleIsOpenedReadOrWritten) {
         const ino_t before = test::StatOf(path).st_ino;
         const pid_t child = test::StartChild([&] {
             ::alarm(5);
-            return (Get(profile, path) == c.read ? 0 : 1) |
-                   (profile.WritePrivateProfileStringA("S", "k", "w", path) == c.written ? 0 : 2);
+            return (Get(path) == c.read ? 0 : 1) | (Put("w", path) == c.written ? 0 : 2);
         });
         EXPECT_EQ(test::WaitChild(child), 0);
         inotify_event event{};
@@ -169,9 +160,8 @@ TEST_F(IniFile, OnlyARegularFileReachedUnderTheLinkRuleIsOpenedReadOrWritten) {
         EXPECT_EQ(ReadFile(secret), "[S]\r\nk=geheim\r\n");
     }
     // A value that would take the file over the limit is refused too.
-    ::unlink(path.c_str());
     WriteFile(path, head);
-    EXPECT_EQ(profile.WritePrivateProfileStringA("S", "k", std::string(kFileLimit, 'y'), path), 0);
+    EXPECT_EQ(Put(std::string(kFileLimit, 'y'), path), 0);
     EXPECT_EQ(ReadFile(path), head);
 }
 
@@ -200,7 +190,7 @@ TEST_F(IniFile, ARootRunBelievesOnlyASettingsFileOfRootsThatNobodyElseMayWrite) 
         std::string read;
         std::string refusal;
         try {
-            read = Get(profile, named);
+            read = Get(named);
         } catch (const Error& e) {
             EXPECT_EQ(e.number(), 70);
             refusal = e.description();
@@ -217,13 +207,13 @@ TEST_F(IniFile, ARootRunBelievesOnlyASettingsFileOfRootsThatNobodyElseMayWrite) 
     }
     // One that root makes is believed also where root's umask lets the group write.
     const mode_t umask = ::umask(002);
-    EXPECT_EQ(profile.WritePrivateProfileStringA("S", "k", "neu", path), 1);
+    EXPECT_EQ(Put("neu", path), 1);
     ::umask(umask);
-    EXPECT_EQ(Get(profile, path), "neu");
+    EXPECT_EQ(Get(path), "neu");
 
     test::OpenForUnprivilegedUser(dir.path());
     ASSERT_EQ(::chmod(named.c_str(), 0666), 0);
-    const pid_t child = test::StartChild([&] { return Get(profile, named) == "v" ? 0 : 1; }, true);
+    const pid_t child = test::StartChild([&] { return Get(named) == "v" ? 0 : 1; }, true);
     EXPECT_EQ(test::WaitChild(child), 0) << "the user's own run reads the user's file";
 }
 
@@ -235,31 +225,25 @@ TEST_F(IniFile, KillDuringAWriteLeavesAWholeFile) {
     auto oneWrite = std::chrono::steady_clock::duration::zero();
     for (int i = 0; i < 3; ++i) {
         const auto started = std::chrono::steady_clock::now();
-        ASSERT_EQ(profile.WritePrivateProfileStringA("S", "K", std::string(length, 'a'), path), 1);
+        ASSERT_EQ(Put(std::string(length, 'a'), path), 1);
         oneWrite = std::max(oneWrite, std::chrono::steady_clock::now() - started);
     }
-    const std::string head = "[S]\r\nK=";
-
+    const std::string head = "[S]\r\nk=";
     constexpr int kRounds = 12;
     int changed = 0;
     for (int round = 0; round < kRounds; ++round) {
         const pid_t child = test::StartChild([&] {
             for (int i = 0;; ++i) {
-                profile.WritePrivateProfileStringA("S", "K", std::string(length, 'b' + i % 24),
-                                                   path);
+                Put(std::string(length, 'b' + i % 24), path);
             }
             return 0;
         });
         std::this_thread::sleep_for(oneWrite * (round + 1) * 6 / kRounds);
         ASSERT_EQ(::kill(child, SIGKILL), 0);
         EXPECT_EQ(test::WaitChild(child), -1);
-
         const std::string content = ReadFile(path);
-        ASSERT_EQ(content.size(), head.size() + length + 2) << "round " << round;
-        ASSERT_EQ(content.substr(0, head.size()), head);
-        const char letter = content[head.size()];
-        ASSERT_EQ(content.find_first_not_of(letter, head.size()), content.size() - 2);
-        ASSERT_EQ(content.substr(content.size() - 2), "\r\n");
+        const char letter = content.size() > head.size() ? content[head.size()] : '?';
+        ASSERT_TRUE(content == head + std::string(length, letter) + "\r\n") << "round " << round;
         changed += letter != 'a';
     }
     // Otherwise the children never got to write and the rounds proved nothing.
@@ -267,28 +251,25 @@ TEST_F(IniFile, KillDuringAWriteLeavesAWholeFile) {
 }
 
 TEST_F(IniFile, ConcurrentWritersLoseNoValue) {
-    constexpr int kKeys = 40;
-    auto writer = [&](const std::string& prefix) {
+    auto writer = [&](char prefix) {
         return [&, prefix] {
-            for (int i = 0; i < kKeys; ++i) {
+            int failed = 0;
+            for (int i = 0; i < 40; ++i) {
                 const std::string key = prefix + std::to_string(i);
-                if (profile.WritePrivateProfileStringA("Pfade", key, "v" + key, path) != 1) {
-                    return 1;
-                }
+                failed += profile.WritePrivateProfileStringA("Pfade", key, "v" + key, path) != 1;
             }
-            return 0;
+            return failed;
         };
     };
-    EXPECT_EQ(test::RunTogether({writer("A"), writer("B")}), (std::vector<int>{0, 0}));
-
+    EXPECT_EQ(test::RunTogether({writer('A'), writer('B')}), (std::vector<int>{0, 0}));
     const std::string content = ReadFile(path);
-    for (const std::string prefix : {"A", "B"}) {
-        for (int i = 0; i < kKeys; ++i) {
+    EXPECT_EQ(content.rfind("[Pfade]"), 0u);
+    for (const char prefix : {'A', 'B'}) {
+        for (int i = 0; i < 40; ++i) {
             const std::string key = prefix + std::to_string(i);
             EXPECT_NE(content.find("\r\n" + key + "=v" + key + "\r\n"), std::string::npos) << key;
         }
     }
-    EXPECT_EQ(content.rfind("[Pfade]"), 0u);
 }
 
 }  // namespace

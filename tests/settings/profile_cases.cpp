@@ -62,6 +62,7 @@ void ExpectHandWrittenFilesRead(ProfileApi& profile, const ProfileFileText& text
         "open=\"x\n"
         "mixed=\"x'\n"
         "a = 1 = 2\n"
+        "empty=\n"
         "\t b \t=\v\t2\f\x1a\n"
         "nul=x\0y\n"
         "[\xC3\x84rger]\r\n\xC3\xB6l=1\r\n"
@@ -87,6 +88,7 @@ void ExpectHandWrittenFilesRead(ProfileApi& profile, const ProfileFileText& text
         {"Pfade", "open", "\"x"},
         {"Pfade", "mixed", "\"x'"},
         {"Pfade", "a", "1 = 2"},
+        {"Pfade", "empty", ""},  // present, though empty
         {"Pfade", "b", "2"},
         {"Pfade", "nul", "x"},
         {"\xC3\xA4RGER", "\xC3\x96L", "1", true},  // ärger, Öl
