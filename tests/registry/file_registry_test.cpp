@@ -23,7 +23,6 @@ using namespace std::string_literals;
 
 TEST(FileRegistryTest, HandlesGrantOnlyTheRightsAskedFor) {
     TempRegistry t;
-    std::filesystem::create_directories(t.userFolder);
     EXPECT_EQ(t.registry.RegFlushKey(kUser), 0);  // a hive not yet written has nothing to flush
     reg::HKEY key = 0;
     ASSERT_EQ(Create(t.registry, kUser, "K", &key), 0);
@@ -129,6 +128,7 @@ TEST(FileRegistryTest, ACorruptHiveIsReportedAndNeverOverwritten) {
         HiveFileOf(Record("", {}, {Record(std::string(256, 'n'), {}, {})})),
         HiveFileOf(Record("Wurzel", {}, {})), HiveFileOf(Record("", {}, {}) + "x"),
         HiveFileOf(Le(0, 4) + Le(1000, 4) + Le(0, 4)),
+        HiveFileOf(Le(0, 4) + Le(1, 4) + Le(0, 4) + Le(0, 4) + Le(1000, 4)),  // data cut off
         HiveFileOf(Record("", {}, {Chain(513)})),  // one key deeper than Windows allows
     };
     for (const std::string& bytes : bad) {

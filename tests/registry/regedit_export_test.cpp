@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "registry/security_switch.h"
 #include "tests/registry/registry_test_util.h"
 
 namespace tarnu::test {
@@ -26,68 +25,6 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-TEST(RegeditExportTest, WritesSectionsAndValuesAsRegeditReadsAndWrapsThem) {
-    posix::Hive hive;
-    bool changed = false;
-    auto put = [&](std::vector<std::string> names, std::string_view name, reg::DWORD type,
-                   std::string_view data) {
-        ASSERT_EQ(hive.CreateKey(names, 0, changed), 0);
-        ASSERT_EQ(hive.SetValue(names, name, type, data, changed), 0);
-    };
-    put({"Office"}, "", reg::RegSz, "Standard\0"s);
-    put({"Office"}, "Pfad", reg::RegSz, "C:\\Pro \"gramm\"\0"s);
-    put({"Office"}, "Security", reg::RegDword, Bytes({1, 0, 0, 0}));
-    put({"Office"}, "Minus", reg::RegDword, Bytes({0xFE, 0xFF, 0xFF, 0xFF}));
-    put({"Office"}, "Liste", reg::RegMultiSz, "x\0y\0\0"s);
-    put({"Office"}, "Roh", reg::RegBinary, Bytes({0, 0xAB}));
-    put({"Office"}, "Ohne", reg::RegSz, "abc");
-    put({"Office"}, "Kurz", reg::RegDword, Bytes({1}));
-    // Strings that would steer the terminal or reorder what it shows.
-    put({"Office"}, "Esc", reg::RegSz, "\x1b[2J\0"s);
-    put({"Office"}, "Bidi", reg::RegSz, "a\u202Eb\0"s);
-    std::string bin;
-    for (int i = 0; i < 48; ++i) {
-        bin.push_back(static_cast<char>(i));
-    }
-    put({"Office"}, "Bin", reg::RegBinary, bin);  // too long for one line
-    std::vector<std::string> second{"Office", "zweiter"};
-    ASSERT_EQ(hive.CreateKey(second, 0, changed), 0);
-    put({"Office", "Erster"}, "level", reg::RegDword, Bytes({1, 0, 0, 0}));
-    std::vector<std::string> bracket{"Office", "Klammer]"};  // a section name runs to the last "]"
-    ASSERT_EQ(hive.CreateKey(bracket, 0, changed), 0);
-
-    const std::vector<std::string> expected = {
-        "REGEDIT4",
-        "",
-        "[HKEY_CURRENT_USER\\Office]",
-        "@=\"Standard\"",
-        "\"Pfad\"=\"C:\\\\Pro \\\"gramm\\\"\"",
-        "\"Security\"=dword:00000001",
-        "\"Minus\"=dword:fffffffe",
-        "\"Liste\"=hex(7):78,00,79,00,00",
-        "\"Roh\"=hex:00,ab",
-        "\"Ohne\"=hex(1):61,62,63",
-        "\"Kurz\"=hex(4):01",
-        "\"Esc\"=hex(1):1b,5b,32,4a,00",
-        "\"Bidi\"=hex(1):61,e2,80,ae,62,00",
-        "\"Bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\",
-        "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,2f",
-        "",
-        "[HKEY_CURRENT_USER\\Office\\Erster]",
-        "\"level\"=dword:00000001",
-        "",
-        "[HKEY_CURRENT_USER\\Office\\Klammer]]",
-        "",
-        "[HKEY_CURRENT_USER\\Office\\zweiter]",
-        "",
-    };
-    posix::UnfitName unfit;
-    std::string text;
-    EXPECT_TRUE(posix::ExportRegedit4(hive, *hive.Find({"Office"}), "HKEY_CURRENT_USER\\Office",
-                                      unfit, [&](std::string_view piece) { text += piece; }));
-    EXPECT_EQ(Lines(text), expected);
-}
-
 // Runs the export tool over the registry of `t`, which it finds through the XDG variables. A tool
 // that hangs is stopped after ten seconds (exit code 124).
 CommandRun RunTool(const TempRegistry& t, const std::string& arguments) {
@@ -96,22 +33,70 @@ CommandRun RunTool(const TempRegistry& t, const std::string& arguments) {
                       " timeout 10 " + ShellQuote(TARNU_REG_TOOL) + " " + arguments);
 }
 
-TEST(RegeditExportTest, ToolShowsWhatTheSwitchWrote) {
+TEST(RegeditExportTest, ToolWritesSectionsAndValuesAsRegeditReadsAndWrapsThem) {
     TempRegistry t;
-    SwitchOffAccessSecurityWarning(t.registry);
-    // A key named in any case, and the whole of a hive.
-    const CommandRun machine = RunTool(t, "export HKLM 'software\\microsoft\\JET'");
-    EXPECT_EQ(machine.exitCode, 0);
-    EXPECT_EQ(
-        Lines(machine.out),
-        (std::vector<std::string>{"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Jet]",
-                                  "", "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Jet\\4.0]", "",
-                                  "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Jet\\4.0\\Engines]",
-                                  "\"SandboxMode\"=dword:00000002", ""}));
-    EXPECT_NE(
-        RunTool(t, "export HKCU").out.find("\\Access\\Security]\r\n\"level\"=dword:00000001\r\n"),
-        std::string::npos);
-    EXPECT_EQ(RunTool(t, "export HKLM Software\\\\Fehlt").exitCode, 2);
+    auto put = [&](const std::string& path, const std::string& name, reg::DWORD type,
+                   const std::string& data) {
+        reg::HKEY key = 0;
+        ASSERT_EQ(Create(t.registry, kUser, path, &key), 0);
+        ASSERT_EQ(Set(t.registry, key, name, type, data), 0);
+        t.registry.RegCloseKey(key);
+    };
+    put("Office", "", reg::RegSz, "Standard\0"s);
+    put("Office", "Pfad", reg::RegSz, "C:\\Pro \"gramm\"\0"s);
+    put("Office", "Security", reg::RegDword, Bytes({1, 0, 0, 0}));
+    put("Office", "Minus", reg::RegDword, Bytes({0xFE, 0xFF, 0xFF, 0xFF}));
+    put("Office", "Liste", reg::RegMultiSz, "x\0y\0\0"s);
+    put("Office", "Roh", reg::RegBinary, Bytes({0, 0xAB}));
+    put("Office", "Ohne", reg::RegSz, "abc");
+    put("Office", "Kurz", reg::RegDword, Bytes({1}));
+    // Strings that would steer the terminal or reorder what it shows.
+    put("Office", "Esc", reg::RegSz, "\x1b[2J\0"s);
+    put("Office", "Bidi", reg::RegSz, "a\u202Eb\0"s);
+    std::string bin;
+    for (int i = 0; i < 48; ++i) {
+        bin.push_back(static_cast<char>(i));
+    }
+    put("Office", "Bin", reg::RegBinary, bin);  // too long for one line
+    // Sections in Windows' order; a section name runs to the last "]".
+    for (const char* path : {"Office\\zweiter", "Office\\Klammer]"}) {
+        reg::HKEY key = 0;
+        ASSERT_EQ(Create(t.registry, kUser, path, &key), 0);
+        t.registry.RegCloseKey(key);
+    }
+    put("Office\\Erster", "level", reg::RegDword, Bytes({1, 0, 0, 0}));
+
+    // The key named in any case.
+    const CommandRun run = RunTool(t, "export HKCU oFFICE");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Lines(run.out),
+              (std::vector<std::string>{
+                  "REGEDIT4",
+                  "",
+                  "[HKEY_CURRENT_USER\\Office]",
+                  "@=\"Standard\"",
+                  "\"Pfad\"=\"C:\\\\Pro \\\"gramm\\\"\"",
+                  "\"Security\"=dword:00000001",
+                  "\"Minus\"=dword:fffffffe",
+                  "\"Liste\"=hex(7):78,00,79,00,00",
+                  "\"Roh\"=hex:00,ab",
+                  "\"Ohne\"=hex(1):61,62,63",
+                  "\"Kurz\"=hex(4):01",
+                  "\"Esc\"=hex(1):1b,5b,32,4a,00",
+                  "\"Bidi\"=hex(1):61,e2,80,ae,62,00",
+                  "\"Bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,"
+                  "16,\\",
+                  "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,2f",
+                  "",
+                  "[HKEY_CURRENT_USER\\Office\\Erster]",
+                  "\"level\"=dword:00000001",
+                  "",
+                  "[HKEY_CURRENT_USER\\Office\\Klammer]]",
+                  "",
+                  "[HKEY_CURRENT_USER\\Office\\zweiter]",
+                  "",
+              }));
+    EXPECT_EQ(RunTool(t, "export HKCU Office\\\\Fehlt").exitCode, 2);
     EXPECT_EQ(RunTool(t, "export HKCR").exitCode, 1);
     WriteFile(t.registry.HiveFile(kUser), "beschädigt");
     const CommandRun corrupt = RunTool(t, "export HKCU");
