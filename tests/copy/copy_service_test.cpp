@@ -154,6 +154,14 @@ TEST(CopyServiceStops, AnyStopBeforeTheRenamesLeavesTheTargetAsItWas) {
             EXPECT_EQ(::mknod(path.c_str(), type | 0644, makedev(1, 3)), 0) << name;
         };
     };
+    // Something the unprivileged runner may not read.
+    const auto unreadable = [](const std::string& name, mode_t mode) {
+        return [=](Scratch& t) {
+            ::chmod(t.dir.file(name).c_str(), mode);
+            GiveToUnprivilegedUser(t.dir.file("T"));
+            OpenForUnprivilegedUser(t.dir.path());
+        };
+    };
     struct Case {
         const char* name;
         std::function<void(Scratch&)> arrange;
@@ -161,6 +169,7 @@ TEST(CopyServiceStops, AnyStopBeforeTheRenamesLeavesTheTargetAsItWas) {
         const char* says;  // "" for a cancel, which says nothing
         bool asRoot = false;
         bool asNobody = false;
+        const char* from = "src";
     };
     const std::vector<Case> cases = {
         {"a FIFO among the files", special("evil\n\xff\xe2\x80\xae", S_IFIFO), status::kUnreadable,
@@ -168,13 +177,11 @@ TEST(CopyServiceStops, AnyStopBeforeTheRenamesLeavesTheTargetAsItWas) {
         {"a socket", special("sock", S_IFSOCK), status::kUnreadable, "sock“ ist ein Socket"},
         {"a device", special("null", S_IFCHR), status::kUnreadable, "null“ ist eine Gerätedatei",
          true},
-        {"a file the runner may not read",
-         [](Scratch& t) {
-             ::chmod(t.dir.file("src/z.txt").c_str(), 0600);
-             GiveToUnprivilegedUser(t.dir.file("T"));
-             OpenForUnprivilegedUser(t.dir.path());
-         },
-         status::kUnreadable, "z.txt“ kann nicht gelesen werden: Zugriff verweigert", true, true},
+        {"a file the runner may not read", unreadable("src/z.txt", 0600), status::kUnreadable,
+         "z.txt“ kann nicht gelesen werden: Zugriff verweigert", true, true},
+        {"a pattern in a folder the runner may only pass through", unreadable("src", 0711),
+         status::kUnreadable, "src“ kann nicht gelesen werden: Zugriff verweigert", true, true,
+         "src/*"},
         {"a write error",
          [](Scratch& t) {
              t.fault = [](posix::FaultPoint point, const std::string& path) {
@@ -206,7 +213,7 @@ TEST(CopyServiceStops, AnyStopBeforeTheRenamesLeavesTheTargetAsItWas) {
         c.arrange(t);
         const std::string before = State(t.dir.file("T"));
         const auto copy = [&] {
-            const CopyResult r = t.Copy("src", "T/");
+            const CopyResult r = t.Copy(c.from, "T/");
             const bool says = *c.says == '\0' ? t.observer.failures.empty()
                                               : t.observer.failures.size() == 1 &&
                                                     Contains(t.observer.failures[0].text, c.says);
@@ -244,6 +251,25 @@ TEST_F(CopyService, AStopWhileTheFilesTakeTheirNamesSaysWhichAreNew) {
     fault = {};
     EXPECT_EQ(Copy("src", "T/").status, 0);
     EXPECT_EQ(ReadTree(dir.file("T")), Updated());
+}
+
+TEST_F(CopyService, ATargetFolderSwappedWhileTheFilesAreWrittenTakesNothingOfTheCopy) {
+    OldAndNew();
+    fault = [&](posix::FaultPoint, const std::string& path) {
+        if (path.ends_with("src/a.txt")) {
+            ::rename(dir.file("T/src/sub").c_str(), dir.file("T/sub.old").c_str());
+            ::mkdir(dir.file("T/src/sub").c_str(), 0755);
+        }
+        return 0;
+    };
+    EXPECT_EQ(Copy("src", "T/").status, status::kDestination);
+    ASSERT_EQ(observer.failures.size(), 1u);
+    EXPECT_TRUE(Contains(observer.failures[0].text,
+                         "src/sub“ kann nicht geschrieben werden: die "
+                         "Datei wurde während des Kopierens ausgetauscht"))
+        << observer.failures[0].text;
+    EXPECT_TRUE(ReadTree(dir.file("T/src/sub")).empty());
+    EXPECT_EQ(ReadFile(dir.file("T/sub.old/b.txt")), "old b");
 }
 
 TEST_F(CopyService, TwoRunsAtOnceTakeTurnsAndEachReplacesEverything) {
