@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/linux/files/file_io.h"
 #include "ports/printable_name.h"
@@ -19,33 +19,32 @@ namespace {
 
 constexpr uid_t kOther = 65534;
 
-mode_t Umask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
-// A tree as a root run meets it: root's own folder and file, and a folder of another user who
-// plants links and files there.
+// A tree as a root run meets it: root's own folder, file and FIFO, and a folder of another user
+// with a file and a folder of theirs, where they plant links.
 struct Tree {
     explicit Tree(std::string at) : base(std::move(at)) {
         ::mkdir(base.c_str(), 0755);
         ::mkdir(Path("root").c_str(), 0700);
         WriteFile(Path("root/secret"), "secret");
         WriteFile(Path("mine"), "mine");
+        ::mkfifo(Path("fifo").c_str(), 0666);
         ::mkdir(Path("theirs").c_str(), 0777);
+        ::mkdir(Path("theirs/sub").c_str(), 0755);
         WriteFile(Path("theirs/file"), "theirs");
-        if (::geteuid() == 0) {
-            Own("theirs/file");
-            Own("theirs");
+        for (const char* name : {"theirs/file", "theirs/sub", "theirs"}) {
+            Own(name);
         }
     }
     std::string Path(const std::string& name) const { return base + "/" + name; }
     void Own(const std::string& name) const {
-        ASSERT_EQ(::lchown(Path(name).c_str(), kOther, kOther), 0);
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::lchown(Path(name).c_str(), kOther, kOther), 0);
+        }
     }
+    // A target starting with "/" lies in the tree.
     void Link(const std::string& target, const std::string& name, bool theirs) const {
-        ASSERT_EQ(::symlink(target.c_str(), Path(name).c_str()), 0);
+        const std::string to = target[0] == '/' ? base + target : target;
+        ASSERT_EQ(::symlink(to.c_str(), Path(name).c_str()), 0);
         if (theirs) {
             Own(name);
         }
@@ -63,10 +62,6 @@ std::string Read(const files::Reached& r) {
 class PathWalk : public ::testing::Test {
   protected:
     void SetUp() override { OpenForUnprivilegedUser(dir.path()); }
-    std::string Path(const std::string& name) const { return t.Path(name); }
-    void Link(const std::string& target, const std::string& name, bool theirs) const {
-        t.Link(target, name, theirs);
-    }
 
     TempDir dir;
     Tree t{dir.file("tree")};
@@ -76,119 +71,102 @@ TEST_F(PathWalk, FollowsOnlyLinksTheRuleAllows) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "links of another user need root to make";
     }
+    struct Planted {
+        const char* target = nullptr;  // none: nothing planted
+        const char* name = nullptr;
+        bool theirs = false;
+    };
+    const auto root = [](const char* target, const char* name) {
+        return Planted{target, name, false};
+    };
+    const auto theirs = [](const char* target, const char* name) {
+        return Planted{target, name, true};
+    };
     struct Row {
         const char* what;
-        std::function<void(Tree&)> plant;
         const char* path;
         int error;
-        const char* content;
+        const char* content;  // what the walk reads; none where it must open nothing
+        Planted link = {};
+        Planted second = {};
+        bool asOther = false;  // the other user walks
     };
+    const Planted none;
     const Row rows[] = {
-        {"a plain file", [](Tree&) {}, "mine", 0, "mine"},
-        {"root's link in root's folder", [](Tree& t) { t.Link(t.Path("mine"), "l", false); }, "l",
-         0, "mine"},
-        {"another user's link in root's folder",
-         [](Tree& t) { t.Link(t.Path("theirs/file"), "l", true); }, "l", files::kRefusedLink,
-         nullptr},
-        {"their link in their folder to their file",
-         [](Tree& t) { t.Link("file", "theirs/l", true); }, "theirs/l", 0, "theirs"},
-        {"their link in their folder to root's file",
-         [](Tree& t) { t.Link(t.Path("root/secret"), "theirs/l", true); }, "theirs/l",
-         files::kRefusedLink, nullptr},
-        {"their link to root's folder in the middle of the path",
-         [](Tree& t) { t.Link(t.Path("root"), "theirs/d", true); }, "theirs/d/secret",
-         files::kRefusedLink, nullptr},
-        {"their link to their folder, then root's link out of it",
-         [](Tree& t) {
-             ::mkdir(t.Path("theirs/sub").c_str(), 0755);
-             t.Own("theirs/sub");
-             t.Link("sub", "theirs/d", true);
-         },
-         "theirs/d/../file", 0, "theirs"},
-        {"a relative chain of root's links",
-         [](Tree& t) {
-             t.Link("../mine", "root/up", false);
-             t.Link("root/up", "chain", false);
-         },
-         "chain", 0, "mine"},
-        {"a loop of links",
-         [](Tree& t) {
-             t.Link("b", "a", false);
-             t.Link("a", "b", false);
-         },
-         "a", ELOOP, nullptr},
-        {"a folder where a file is wanted", [](Tree&) {}, "root", EISDIR, nullptr},
-        {"a file followed by a slash", [](Tree&) {}, "mine/", ENOTDIR, nullptr},
-        {"a file in the middle of the path", [](Tree&) {}, "mine/x", ENOTDIR, nullptr},
-        {"a missing name", [](Tree&) {}, "none", ENOENT, nullptr},
-        {"a FIFO", [](Tree& t) { ::mkfifo(t.Path("fifo").c_str(), 0666); }, "fifo",
-         files::kSpecialFile, nullptr},
+        {"a plain file", "mine", 0, "mine"},
+        {"root's link in root's folder", "l", 0, "mine", root("/mine", "l")},
+        {"another user's link in root's folder", "l", files::kRefusedLink, nullptr,
+         theirs("/theirs/file", "l")},
+        {"their link in their folder to their file", "theirs/l", 0, "theirs",
+         theirs("file", "theirs/l")},
+        {"their link in their folder to root's file", "theirs/l", files::kRefusedLink, nullptr,
+         theirs("/root/secret", "theirs/l")},
+        {"their link to root's folder in the middle of the path", "theirs/d/secret",
+         files::kRefusedLink, nullptr, theirs("/root", "theirs/d")},
+        {"their link to their folder, then .. out of it", "theirs/d/../file", 0, "theirs",
+         theirs("sub", "theirs/d")},
+        {"a relative chain of root's links", "c", 0, "mine", root("../mine", "root/up"),
+         root("root/up", "c")},
+        {"a loop of links", "a", ELOOP, nullptr, root("b", "a"), root("a", "b")},
+        {"a folder where a file is wanted", "root", EISDIR, nullptr},
+        {"a file followed by a slash", "mine/", ENOTDIR, nullptr},
+        {"a file in the middle of the path", "mine/x", ENOTDIR, nullptr},
+        {"a missing name", "none", ENOENT, nullptr},
+        {"a FIFO", "fifo", files::kSpecialFile, nullptr},
+        // A user's own run follows their own link to a file they may read anywhere, and root's
+        // link in their folder.
+        {"their own run, their link to a file they may read", "theirs/l", 0, "mine",
+         theirs("/mine", "theirs/l"), none, true},
+        {"their own run, root's link", "theirs/l", 0, "theirs", root("/theirs/file", "theirs/l"),
+         none, true},
     };
     int n = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         Tree tree(dir.file("row" + std::to_string(++n)));
-        row.plant(tree);
-        // A FIFO opened for reading would wait for a writer for ever.
-        ::alarm(10);
-        files::Reached reached;
-        const int error = files::Walk(tree.Path(row.path), {files::Kind::File, O_RDONLY}, reached);
-        ::alarm(0);
-        EXPECT_EQ(error, row.error);
-        if (row.content) {
-            ASSERT_TRUE(reached.fd.ok());
-            EXPECT_EQ(Read(reached), row.content);
-        } else {
-            EXPECT_FALSE(reached.fd.ok());
+        for (const Planted& link : {row.link, row.second}) {
+            if (link.target) {
+                tree.Link(link.target, link.name, link.theirs);
+            }
         }
+        const auto walk = [&] {
+            ::alarm(10);  // a FIFO opened for reading would wait for a writer for ever
+            files::Reached reached;
+            const int error =
+                files::Walk(tree.Path(row.path), {files::Kind::File, O_RDONLY}, reached);
+            ::alarm(0);
+            const bool read =
+                row.content ? reached.fd.ok() && Read(reached) == row.content : !reached.fd.ok();
+            return std::vector<std::int32_t>{error, read};
+        };
+        EXPECT_EQ(
+            row.asOther ? RunInChild(walk, true).value_or(std::vector<std::int32_t>{}) : walk(),
+            (std::vector<std::int32_t>{row.error, 1}));
     }
-}
-
-TEST_F(PathWalk, AUsersOwnRunFollowsTheirLinksAnywhere) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs a second user";
-    }
-    // As the other user: their own link to a file they may read anywhere is theirs to follow,
-    // and root's link in their folder is followed too.
-    Link(Path("mine"), "theirs/mine", true);
-    Link(Path("theirs/file"), "theirs/root-made", false);
-    const auto result = RunInChild(
-        [&] {
-            files::Reached a, b;
-            return std::vector<std::int32_t>{files::Walk(Path("theirs/mine"), {}, a),
-                                             files::Walk(Path("theirs/root-made"), {}, b)};
-        },
-        true);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(*result, (std::vector<std::int32_t>{0, 0}));
 }
 
 TEST_F(PathWalk, LastLinksCanBeRefusedOrKeptAndMissingNamesPlaced) {
-    Link("mine", "l", false);
-    files::Reached refused;
+    t.Link("mine", "l", false);
+    files::Reached refused, kept, placed;
     EXPECT_EQ(
-        files::Walk(Path("l"), {files::Kind::File, O_RDONLY, files::LastLink::Refuse}, refused),
+        files::Walk(t.Path("l"), {files::Kind::File, O_RDONLY, files::LastLink::Refuse}, refused),
         ELOOP);
-    files::Reached kept;
-    ASSERT_EQ(files::Walk(Path("l"), {files::Kind::File, O_RDONLY, files::LastLink::Keep}, kept),
+    ASSERT_EQ(files::Walk(t.Path("l"), {files::Kind::File, O_RDONLY, files::LastLink::Keep}, kept),
               0);
     std::string target;
     EXPECT_EQ(files::ReadLink(kept.fd.get(), target), 0);
-    EXPECT_EQ(target, "mine");
-    EXPECT_EQ(kept.name, "l");
+    EXPECT_EQ(target + " " + kept.name, "mine l");
 
+    // Through a link to the folder: the new file's place is in the folder the link leads to.
     files::Request missing;
     missing.mayBeMissing = true;
-    files::Reached placed;
-    // Through a link to the folder: the new file's place is in the folder the link leads to.
-    Link("root", "to-root", false);
-    ASSERT_EQ(files::Walk(Path("to-root/new"), missing, placed), 0);
+    t.Link("root", "to-root", false);
+    ASSERT_EQ(files::Walk(t.Path("to-root/new"), missing, placed), 0);
     EXPECT_FALSE(placed.fd.ok());
     EXPECT_EQ(placed.name, "new");
     files::UniqueFd created(
         ::openat(placed.folder.get(), "new", O_CREAT | O_EXCL | O_WRONLY, 0600));
-    EXPECT_TRUE(created.ok());
-    EXPECT_TRUE(FileExists(Path("root/new")));
+    EXPECT_TRUE(FileExists(t.Path("root/new")));
 }
 
 TEST_F(PathWalk, MakesMissingFoldersAndTakesThemAwayAgain) {
@@ -197,17 +175,19 @@ TEST_F(PathWalk, MakesMissingFoldersAndTakesThemAwayAgain) {
     request.makeFolders = true;
     request.folderMode = 0750;
     files::Reached reached;
-    ASSERT_EQ(files::Walk(Path("a/b/c"), request, reached), 0);
+    const mode_t mask = ::umask(077);
+    ASSERT_EQ(files::Walk(t.Path("a/b/c"), request, reached), 0);
+    ::umask(mask);
     ASSERT_EQ(reached.made.size(), 3u);
     EXPECT_EQ(reached.made.front().name, "a");
-    EXPECT_EQ(StatOf(Path("a/b/c")).st_mode & 07777, 0750 & ~Umask());
+    EXPECT_EQ(StatOf(t.Path("a/b/c")).st_mode & 07777, 0700u) << "the mode less the umask";
     // A folder that is no longer empty stays; the empty ones go, innermost first.
-    WriteFile(Path("a/kept"), "x");
+    WriteFile(t.Path("a/kept"), "x");
     for (auto it = reached.made.rbegin(); it != reached.made.rend(); ++it) {
         files::RemoveMadeFolder(*it);
     }
-    EXPECT_FALSE(FileExists(Path("a/b")));
-    EXPECT_TRUE(FileExists(Path("a/kept")));
+    EXPECT_FALSE(FileExists(t.Path("a/b")));
+    EXPECT_TRUE(FileExists(t.Path("a/kept")));
 }
 
 TEST_F(PathWalk, AnEntrySwappedForALinkOrFifoIsNeverOpened) {
@@ -216,15 +196,15 @@ TEST_F(PathWalk, AnEntrySwappedForALinkOrFifoIsNeverOpened) {
     }
     // The other user swaps their file for a link to root's secret and for a FIFO as fast as
     // they can; a root walk must read their file or refuse, never the secret, never hang.
+    const std::string name = t.Path("theirs/x");
     const pid_t swapper = StartChild(
         [&] {
-            const std::string name = Path("theirs/x");
-            const std::string tmp = Path("theirs/x.tmp");
+            const std::string tmp = t.Path("theirs/x.tmp");
             for (int i = 0;; ++i) {
                 if (i % 3 == 0) {
                     WriteFile(tmp, "theirs");
                 } else if (i % 3 == 1) {
-                    (void)!::symlink(Path("root/secret").c_str(), tmp.c_str());
+                    (void)!::symlink(t.Path("root/secret").c_str(), tmp.c_str());
                 } else {
                     ::mkfifo(tmp.c_str(), 0666);
                 }
@@ -233,21 +213,26 @@ TEST_F(PathWalk, AnEntrySwappedForALinkOrFifoIsNeverOpened) {
             return 0;
         },
         true);
-    files::UniqueFd theirs(::open(Path("theirs").c_str(), O_RDONLY | O_DIRECTORY));
+    files::UniqueFd theirs(::open(t.Path("theirs").c_str(), O_RDONLY | O_DIRECTORY));
     int read = 0;
     ::alarm(30);
     for (int i = 0; i < 2000; ++i) {
         files::Reached reached;
-        if (files::Walk(Path("theirs/x"), {}, reached) == 0) {
-            ASSERT_EQ(Read(reached), "theirs");
-            ++read;
-        }
         files::UniqueFd fd;
         struct stat st {};
+        std::string byWalk = "theirs", byEntry = "theirs";
+        if (files::Walk(name, {}, reached) == 0) {
+            byWalk = Read(reached);
+            ++read;
+        }
         if (files::OpenEntry(theirs.get(), "x", files::Kind::File, O_RDONLY, fd, st) == 0) {
-            std::string out;
-            files::ReadWhole(fd.get(), 100, out);
-            ASSERT_EQ(out, "theirs");
+            files::ReadWhole(fd.get(), 100, byEntry);
+        }
+        // No ASSERT here: a failure must still stop the swapper.
+        const std::string seen = byWalk + " " + byEntry;
+        EXPECT_EQ(seen, "theirs theirs");
+        if (seen != "theirs theirs") {
+            break;
         }
     }
     ::alarm(0);
@@ -257,11 +242,7 @@ TEST_F(PathWalk, AnEntrySwappedForALinkOrFifoIsNeverOpened) {
 }
 
 TEST(PrintableName, EscapesWhatCouldFakeOrReorderALine) {
-    struct Row {
-        const char* name;
-        const char* shown;
-    };
-    const Row rows[] = {
+    const std::pair<const char*, const char*> rows[] = {
         {"M\xc3\xbcller.mdb", "M\xc3\xbcller.mdb"},
         {"a\nb\rc\td", "a\\x0Ab\\x0Dc\\x09d"},
         {"\x1b[2Jx", "\\x1B[2Jx"},
@@ -274,8 +255,8 @@ TEST(PrintableName, EscapesWhatCouldFakeOrReorderALine) {
         {"not utf8 \xc0\xaf \xed\xa0\x80", "not utf8 \\xC0\\xAF \\xED\\xA0\\x80"},
         {"cut \xe2\x80", "cut \\xE2\\x80"},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(PrintableName(row.name), row.shown) << row.shown;
+    for (const auto& [name, shown] : rows) {
+        EXPECT_EQ(PrintableName(name), shown) << shown;
     }
 }
 
