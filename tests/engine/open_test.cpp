@@ -99,7 +99,10 @@ TEST_F(OpenTest, OnlyTheDatabasesOwnJournalIsRolledBack) {
             kept = Path("woanders");
             ASSERT_EQ(::rename(journal.c_str(), kept.c_str()), 0);
             ASSERT_EQ(::symlink(kept.c_str(), journal.c_str()), 0);
-            reason = "An der Stelle ihres Journals '" + journal + "' liegt keine gewöhnliche Datei";
+            // The link belongs to a user the system does not know.
+            ASSERT_EQ(::lchown(journal.c_str(), 54321, 54321), 0);
+            reason = "An der Stelle ihres Journals '" + journal +
+                     "' liegt keine gewöhnliche Datei (Eigentümer: UID 54321).";
         }
         const std::string bytes = ReadFile(kept);
         std::string count;

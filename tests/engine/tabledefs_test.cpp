@@ -71,6 +71,7 @@ TEST_F(TableDefsTest, LinksAreCheckedWhenMadeAndGoWithoutTheirSource) {
         {{"L", dao::dbAttachedODBC, "DSN=x", "T"}, jet::InvalidArgument},
         {{"lokal", dao::dbAttachedTable, source_, "T"}, jet::TableExists},
         {{"tarnu_catalog", dao::dbAttachedTable, source_, "T"}, jet::InvalidName},
+        {{"Zeile\n2", dao::dbAttachedTable, source_, "T"}, jet::InvalidName},
         {{"B", dao::dbAttachedTable | dao::dbAttachSavePWD, locked + ";PWD=brisk", "T"}, 0},
         {{"T", dao::dbAttachedTable, source_, "T"}, 0},
         {{"K", dao::dbAttachedTable, source_, "Kunden"}, 0},
