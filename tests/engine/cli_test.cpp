@@ -41,11 +41,12 @@ TEST_F(CliTest, CommandsWorkTogether) {
 }
 
 TEST_F(CliTest, FailuresExitNonZeroAndTheDemoIsMadeOnlyOnce) {
-    // A line break in a name cannot add a line of its own to the output.
-    const CommandRun missing = Tool({"tables", Path("fehlt\nDie Datei wurde komprimiert!")});
+    // A line break in a name cannot add a line of its own to the output; letters of any script
+    // stay as they are.
+    const CommandRun missing = Tool({"tables", Path("fehlt Дࠀ\nDie Datei wurde komprimiert!")});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_EQ(missing.out + missing.err,
-              "tarnu-db: Fehler 3024: Datei '" + Path("fehlt") +
+              "tarnu-db: Fehler 3024: Datei '" + Path("fehlt Дࠀ") +
                   "\\x0ADie Datei wurde komprimiert!' nicht gefunden.\n");
     MakeTable("a.mdb", 1).reset();
     const std::string a = Path("a.mdb");
