@@ -35,6 +35,7 @@ TEST_F(OpenTest, RefusedFilesAreLeftByteForByte) {
         {"fehlt.mdb", std::nullopt, jet::FileNotFound},
         {"fehlt/a.mdb", std::nullopt, jet::InvalidPath},
         {"ordner.mdb", std::nullopt, jet::FileNotFound},
+        {"ordner.mdb/", std::nullopt, jet::InvalidPath},
         {std::string("ours.mdb\0", 9), std::nullopt, jet::InvalidPath},
         {"leer.mdb", "", jet::UnrecognizedFormat},
         {"kurz.mdb", ours.substr(0, 50), jet::UnrecognizedFormat},
