@@ -3,7 +3,6 @@
 // What the fuzz targets share: a check that ends the run, a scratch folder and whole files.
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,11 +20,11 @@ inline void Check(bool ok, const char* what) {
     }
 }
 
-// One folder for the whole run, in memory where possible, removed when the run ends.
+// One folder for the whole run, in memory, removed when the run ends. Never destroyed itself:
+// the removal runs after the statics are gone.
 inline const std::string& ScratchFolder() {
-    static const std::string* folder = [] {
-        auto* path = new std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm/tarnu-fuzz-XXXXXX"
-                                                                     : "/tmp/tarnu-fuzz-XXXXXX");
+    static const auto* folder = [] {
+        auto* path = new std::string("/dev/shm/tarnu-fuzz-XXXXXX");
         Check(::mkdtemp(path->data()) != nullptr, "no temporary folder");
         std::atexit([] {
             std::error_code ec;
@@ -37,9 +36,8 @@ inline const std::string& ScratchFolder() {
 }
 
 inline std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
 }
 

@@ -32,17 +32,14 @@ std::uint32_t Crc32(const std::string& bytes) {
     return c ^ 0xFFFFFFFFu;
 }
 
-void PutLE(std::string& out, std::uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<char>(v >> (8 * i)));
-    }
-}
-
 std::string WithHeader(const std::string& tree) {
     std::string out = "TARNUREG";
-    PutLE(out, 1, 4);
-    PutLE(out, Crc32(tree), 4);
-    PutLE(out, tree.size(), 8);
+    for (const auto& [value, bytes] :
+         {std::pair<std::uint64_t, int>{1, 4}, {Crc32(tree), 4}, {tree.size(), 8}}) {
+        for (int i = 0; i < bytes; ++i) {
+            out.push_back(static_cast<char>(value >> (8 * i)));
+        }
+    }
     return out + tree;
 }
 
@@ -63,12 +60,6 @@ std::vector<std::string> Listing(const Hive& hive) {
         });
     });
     return out;
-}
-
-void Remove(std::vector<std::string>& listing, const std::string& entry) {
-    const auto at = std::find(listing.begin(), listing.end(), entry);
-    Check(at != listing.end(), "an entry of the write is missing");
-    listing.erase(at);
 }
 
 }  // namespace
@@ -107,35 +98,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Hive after;
     Check(after.Load(tarnu::fuzz::ReadBytes(file)), "the written hive does not read");
     std::vector<std::string> names;
-    const auto written = after.Find({"Software", "Fuzz"}, &names);
-    const auto value = written ? after.Value(*written, "Wert") : std::nullopt;
+    const auto fuzzKey = after.Find({"Software", "Fuzz"}, &names);
+    const auto value = fuzzKey ? after.Value(*fuzzKey, "Wert") : std::nullopt;
     Check(value && value->type == 4 && value->data == std::string("\1\0\0\0", 4),
           "the value is missing");
 
-    // Take the write back out again: what is left must be the hive as it was, in its order.
-    const auto hadFuzz = original.Find({"Software", "Fuzz"});
-    const auto hadValue = hadFuzz ? original.Value(*hadFuzz, "Wert") : std::nullopt;
+    // Without the value written and the keys the write made, and without the value it replaced,
+    // the hive is what it was, in its order.
+    const std::string software = "K\\" + names[0];
+    const std::string fuzz = software + "\\" + names[1];
+    const std::string head = "V" + fuzz.substr(1) + '\0' + std::string(value->name) + '\0';
+    const auto written = [&](const std::string& e) { return e.starts_with(head); };
     std::vector<std::string> before = Listing(original);
     std::vector<std::string> left = Listing(after);
-    const std::string software = "\\" + names[0];
-    const std::string fuzz = software + "\\" + names[1];
-    const std::string head = "V" + fuzz + '\0' + std::string(value->name) + '\0';
-    const auto replaced = std::find_if(left.begin(), left.end(),
-                                       [&](const std::string& e) { return e.starts_with(head); });
-    Check(replaced != left.end(), "the value is not listed");
-    if (hadValue) {
-        // Replaced in its place.
-        Check(before.size() == left.size() && before[replaced - left.begin()].starts_with(head),
-              "the value was not replaced in its place");
-        before.erase(before.begin() + (replaced - left.begin()));
-    }
-    left.erase(replaced);
-    if (!hadFuzz) {
-        Remove(left, "K" + fuzz);
-    }
-    if (!original.Find({"Software"})) {
-        Remove(left, "K" + software);
-    }
+    std::erase_if(before, written);
+    std::erase_if(left, [&](const std::string& e) {
+        return written(e) || (e == fuzz && !original.Find({"Software", "Fuzz"})) ||
+               (e == software && !original.Find({"Software"}));
+    });
     Check(left == before, "the write changed other parts of the hive");
     return 0;
 }

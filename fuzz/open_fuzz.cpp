@@ -6,39 +6,31 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "platform/linux/engine/engine.h"
 #include "platform/linux/engine/errors.h"
-#include "fuzz/fuzz_support.h"
 #include "ports/error.h"
 
 namespace {
 
+namespace dao = tarnu::dao;
+
 void Use(tarnu::engine::Database& db) {
-    tarnu::dao::TableDefs& defs = db.TableDefs();
+    dao::TableDefs& defs = db.TableDefs();
     for (int i = 0; i < defs.Count(); ++i) {
-        tarnu::dao::TableDef def;
         try {
-            def = defs.Item(i);
-        } catch (const tarnu::Error&) {
-            continue;
-        }
-        std::string bracketed = "[";
-        for (char c : def.Name) {
-            bracketed += c;
-            if (c == ']') {
-                bracketed += ']';
-            }
-        }
-        bracketed += "]";
-        try {
-            if (def.Attributes == tarnu::dao::dbAttachedTable ||
-                def.Attributes == tarnu::dao::dbAttachedODBC) {
+            const dao::TableDef def = defs.Item(i);
+            if (def.Attributes == dao::dbAttachedTable || def.Attributes == dao::dbAttachedODBC) {
                 defs.Delete(def.Name);
-            } else {
-                db.ForEachRow("SELECT COUNT(*) FROM " + bracketed, [](const auto&, const auto&) {});
-                db.ForEachRow("SELECT * FROM " + bracketed, [](const auto&, const auto&) {});
-                db.Execute("DELETE * FROM " + bracketed + ";");
+                continue;
             }
+            std::string table = "[";
+            for (const char c : def.Name) {
+                table += c == ']' ? "]]" : std::string(1, c);
+            }
+            table += "]";
+            db.ForEachRow("SELECT * FROM " + table, [](const auto&, const auto&) {});
+            db.Execute("DELETE * FROM " + table + ";");
         } catch (const tarnu::Error&) {
         }
     }
@@ -54,10 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::remove(copy.c_str());
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     tarnu::fuzz::WriteBytes(path, bytes);
-
     try {
-        auto db = engine->OpenDatabase(path, false, false, ";pwd=brisk");
-        Use(*db);
+        Use(*engine->OpenDatabase(path, false, false, ";pwd=brisk"));
     } catch (const tarnu::Error& e) {
         tarnu::fuzz::Check(e.number() != tarnu::engine::jet::UnrecognizedFormat ||
                                tarnu::fuzz::ReadBytes(path) == bytes,
@@ -65,11 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         engine->CompactDatabase(path, copy, std::nullopt, std::nullopt, ";pwd=brisk");
-        auto db = engine->OpenDatabase(copy, false, true, ";pwd=brisk");
-        tarnu::dao::TableDefs& defs = db->TableDefs();
-        for (int i = 0; i < defs.Count(); ++i) {
-            defs.Item(i);
-        }
+        Use(*engine->OpenDatabase(copy, false, true, ";pwd=brisk"));
     } catch (const tarnu::Error&) {
     }
     return 0;

@@ -1,10 +1,12 @@
 #include "tests/engine/engine_test_util.h"
 
+#include <cstdio>
+
 namespace tarnu::engine::test {
 
-std::vector<std::string> Rows(Database& db, const std::string& select) {
-    std::vector<std::string> rows;
-    db.ForEachRow(select, [&](const std::vector<std::string>&, const std::vector<Value>& row) {
+Texts Rows(Database& db, const std::string& select) {
+    Texts rows;
+    db.ForEachRow(select, [&](const Texts&, const std::vector<Value>& row) {
         std::string line;
         for (std::size_t i = 0; i < row.size(); ++i) {
             line += (i ? "\t" : "") + row[i].ToText();
@@ -14,17 +16,16 @@ std::vector<std::string> Rows(Database& db, const std::string& select) {
     return rows;
 }
 
-std::string CountOf(Database& db, const std::string& table) {
-    return Rows(db, "SELECT COUNT(*) FROM " + table).at(0);
-}
-
-std::vector<std::string> TableNames(dao::Database& db) {
-    std::vector<std::string> names;
+Texts Catalog(dao::Database& db) {
+    Texts catalog;
     dao::TableDefs& defs = db.TableDefs();
     for (int i = 0; i < defs.Count(); ++i) {
-        names.push_back(defs.Item(i).Name);
+        const dao::TableDef d = defs.Item(i);
+        char attributes[16];
+        std::snprintf(attributes, sizeof attributes, "%X", static_cast<unsigned>(d.Attributes));
+        catalog.push_back(d.Name + "|" + attributes + "|" + d.Connect + "|" + d.SourceTableName);
     }
-    return names;
+    return catalog;
 }
 
 std::unique_ptr<Database> EngineTest::MakeTable(const std::string& file, int rows,

@@ -16,23 +16,18 @@
 
 namespace tarnu::engine::test {
 
-using tarnu::test::ErrorOf;
-using tarnu::test::ErrorTextOf;
-using tarnu::test::FileExists;
-using tarnu::test::FolderContents;
-using tarnu::test::HoldingChild;
-using tarnu::test::ReadFile;
-using tarnu::test::WriteFile;
+using namespace tarnu::test;
 
 using Texts = std::vector<std::string>;
 
 // Every row of a SELECT, its fields joined by tabs.
 Texts Rows(Database& db, const std::string& select);
-// The number of rows of a table, as text.
-std::string CountOf(Database& db, const std::string& table);
-
-// The names of the table definitions in the collection's order.
-std::vector<std::string> TableNames(dao::Database& db);
+inline std::string CountOf(Database& db, const std::string& table) {
+    return Rows(db, "SELECT COUNT(*) FROM " + table).at(0);
+}
+// Every table definition in the collection's order as "name|attributes in hex|connect|source
+// table".
+Texts Catalog(dao::Database& db);
 
 class EngineTest : public ::testing::Test {
   protected:
