@@ -21,56 +21,62 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(FileRegistryTest, HandlesGrantOnlyTheRightsAskedFor) {
-    TempRegistry t;
-    EXPECT_EQ(t.registry.RegFlushKey(kUser), 0);  // a hive not yet written has nothing to flush
-    reg::HKEY key = 0;
-    ASSERT_EQ(Create(t.registry, kUser, "K", &key), 0);
-    t.registry.RegCloseKey(key);
-
-    ASSERT_EQ(t.registry.RegOpenKeyExA(kUser, "K", 0, 0x19, &key), 0);
-    EXPECT_EQ(Set(t.registry, key, "v", reg::RegSz, "x"), reg::ErrorAccessDenied);
-    reg::HKEY sub = 0;
-    EXPECT_EQ(Create(t.registry, key, "Unter", &sub), reg::ErrorAccessDenied);
-    EXPECT_EQ(t.registry.RegFlushKey(key), 0);
-    EXPECT_EQ(t.registry.RegCloseKey(key), 0);
-    EXPECT_EQ(t.registry.RegCloseKey(key), reg::ErrorInvalidHandle);
-    EXPECT_EQ(Set(t.registry, key, "v", reg::RegSz, "x"), reg::ErrorInvalidHandle);
-
-    for (reg::DWORD mask : {reg::KeySetValue, reg::GenericWrite, reg::KeyAllAccess}) {
-        ASSERT_EQ(t.registry.RegOpenKeyExA(kUser, "K", 0, mask, &key), 0);
-        EXPECT_EQ(Set(t.registry, key, "v", reg::RegSz, "x"), 0) << mask;
-        t.registry.RegCloseKey(key);
-    }
-    EXPECT_FALSE(StoredKeyExists(t, kUser, "K\\Unter"));
-    EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
-}
-
-TEST(FileRegistryTest, KeyPathsAreReadAsWindowsReadsThemAndKeepTheirCase) {
+// A handle grants only the rights it was opened with; key paths are read as Windows reads them,
+// each name keeping the case it was first created in.
+TEST(FileRegistryTest, HandlesGrantOnlyTheRightsAskedForAndPathsReadAsWindowsReadsThem) {
     TempRegistry t;
     reg::HKEY key = 0;
-    reg::DWORD disposition = 0;
-    for (const char* path :
-         {"A\\\\B", "Software\\Größe\\Äpfel", "SOFTWARE\\GRÖSSE", "software\\GRÖßE\\äPFEL\\"}) {
-        ASSERT_EQ(Create(t.registry, kUser, path, &key, &disposition), 0) << path;
-        t.registry.RegCloseKey(key);
+    const auto set = [&](reg::HKEY k) { return Set(t.registry, k, "v", reg::RegSz, "x"); };
+    const auto writeWith = [&](reg::DWORD mask) {
+        reg::HKEY k = 0;
+        const reg::LONG opened = t.registry.RegOpenKeyExA(kUser, "K", 0, mask, &k);
+        const reg::LONG written = opened ? opened : set(k);
+        t.registry.RegCloseKey(k);
+        return written;
+    };
+    const auto create = [&](reg::HKEY parent, const std::string& path) {
+        reg::HKEY made = 0;
+        reg::DWORD disposition = 0;
+        const reg::LONG status = Create(t.registry, parent, path, &made, &disposition);
+        t.registry.RegCloseKey(made);
+        return status == 0 ? static_cast<reg::LONG>(disposition) : status;
+    };
+    // Each call with the status it must give, in order.
+    const std::vector<std::pair<reg::LONG, reg::LONG>> calls = {
+        {t.registry.RegFlushKey(kUser), 0},  // a hive not yet written has nothing to flush
+        {create(kUser, "K"), reg::RegCreatedNewKey},
+        {t.registry.RegOpenKeyExA(kUser, "K", 0, 0x19, &key), 0},
+        {set(key), reg::ErrorAccessDenied},
+        {create(key, "Unter"), reg::ErrorAccessDenied},
+        {t.registry.RegFlushKey(key), 0},
+        {t.registry.RegCloseKey(key), 0},
+        {t.registry.RegCloseKey(key), reg::ErrorInvalidHandle},
+        {set(key), reg::ErrorInvalidHandle},
+        {writeWith(reg::KeySetValue), 0},
+        {writeWith(reg::GenericWrite), 0},
+        {writeWith(reg::KeyAllAccess), 0},
+        {create(kUser, "A\\\\B"), reg::RegCreatedNewKey},
+        {create(kUser, "Software\\Größe\\Äpfel"), reg::RegCreatedNewKey},
+        {create(kUser, "SOFTWARE\\GRÖSSE"), reg::RegCreatedNewKey},
+        {create(kUser, "software\\GRÖßE\\äPFEL\\"), reg::RegOpenedExistingKey},
+        {create(kUser, "\\A"), reg::ErrorBadPathname},
+        {t.registry.RegOpenKeyExA(kUser, "\\A", 0, 0x19, &key), reg::ErrorBadPathname},
+        {create(kUser, std::string(256, 'n')), reg::ErrorInvalidParameter},
+        {t.registry.RegOpenKeyExA(kUser, "a", 0, 0x19, &key), 0},
+        {create(key, "C"), reg::ErrorAccessDenied},
+    };
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].first, calls[i].second) << "call " << i;
     }
-    EXPECT_EQ(disposition, reg::RegOpenedExistingKey);
-    EXPECT_EQ(Create(t.registry, kUser, "\\A", &key), reg::ErrorBadPathname);
-    EXPECT_EQ(t.registry.RegOpenKeyExA(kUser, "\\A", 0, 0x19, &key), reg::ErrorBadPathname);
-    EXPECT_EQ(Create(t.registry, kUser, std::string(256, 'n'), &key), reg::ErrorInvalidParameter);
-    // Paths relative to an open key; creating below it needs the right to create subkeys.
-    reg::HKEY parent = 0;
-    ASSERT_EQ(t.registry.RegOpenKeyExA(kUser, "a", 0, reg::KeyCreateSubKey, &parent), 0);
-    ASSERT_EQ(Create(t.registry, parent, "C\\D", &key, &disposition), 0);
-    EXPECT_EQ(disposition, reg::RegCreatedNewKey);
     t.registry.RegCloseKey(key);
-    t.registry.RegCloseKey(parent);
-    // Each name as first created, in Windows' order; "GRÖSSE" is another name than "Größe", as
-    // ß has no single upper-case letter.
+    // Creating below an open key needs the right to create subkeys.
+    ASSERT_EQ(t.registry.RegOpenKeyExA(kUser, "a", 0, reg::KeyCreateSubKey, &key), 0);
+    EXPECT_EQ(create(key, "C\\D"), reg::RegCreatedNewKey);
+    t.registry.RegCloseKey(key);
+    // "GRÖSSE" is another name than "Größe", as ß has no single upper-case letter.
     EXPECT_EQ(Listing(t, kUser),
-              (std::vector<std::string>{"\\A", "\\A\\B", "\\A\\C", "\\A\\C\\D", "\\Software",
-                                        "\\Software\\GRÖSSE", "\\Software\\Größe",
+              (std::vector<std::string>{"\\A", "\\A\\B", "\\A\\C", "\\A\\C\\D", "\\K", "\\K:v=1/x",
+                                        "\\Software", "\\Software\\GRÖSSE", "\\Software\\Größe",
                                         "\\Software\\Größe\\Äpfel"}));
     EXPECT_EQ(t.registry.OpenHandleCount(), 0u);
 }

@@ -13,25 +13,17 @@ std::optional<posix::Hive> StoredHive(const TempRegistry& r, reg::HKEY hive) {
                                                              : std::nullopt;
 }
 
-std::optional<posix::Hive::Key> StoredKey(const posix::Hive& hive, const std::string& keyPath) {
-    std::vector<std::string> names;
-    return posix::SplitKeyPath(keyPath, names) == reg::ErrorSuccess ? hive.Find(names)
-                                                                    : std::nullopt;
-}
-
 }  // namespace
 
 std::optional<Stored> StoredValue(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath,
                                   const std::string& valueName) {
     const auto loaded = StoredHive(r, hive);
-    const auto key = loaded ? StoredKey(*loaded, keyPath) : std::nullopt;
+    std::vector<std::string> names;
+    const auto key = loaded && posix::SplitKeyPath(keyPath, names) == reg::ErrorSuccess
+                         ? loaded->Find(names)
+                         : std::nullopt;
     const auto value = key ? loaded->Value(*key, valueName) : std::nullopt;
     return value ? std::optional(Stored{value->type, std::string(value->data)}) : std::nullopt;
-}
-
-bool StoredKeyExists(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath) {
-    const auto loaded = StoredHive(r, hive);
-    return loaded && StoredKey(*loaded, keyPath);
 }
 
 std::vector<std::string> Listing(const TempRegistry& r, reg::HKEY hive) {

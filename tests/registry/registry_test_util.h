@@ -30,7 +30,6 @@ struct Stored {
 // the value is missing or the hive does not load.
 std::optional<Stored> StoredValue(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath,
                                   const std::string& valueName);
-bool StoredKeyExists(const TempRegistry& r, reg::HKEY hive, const std::string& keyPath);
 // Every key of a hive on disk as "\Full\Name" and each value after its key as
 // "\Full\Name:value=type/data", in the order stored; empty when the hive does not load.
 std::vector<std::string> Listing(const TempRegistry& r, reg::HKEY hive);

@@ -28,7 +28,7 @@ class ModulIniTest : public ::testing::Test {
 };
 
 // The file beside the executable is worked out once; files named by the caller leave it alone.
-TEST_F(ModulIniTest, TheFileLiesBesideTheExecutableWithoutADoubledSeparator) {
+TEST_F(ModulIniTest, TheFileLiesBesideTheExecutableAndLongValuesReadBackWhole) {
     const std::string other = dir.file("other.ini");
     ini.WriteIniValue("Pfade", "Quelle", "explicit", other);
     EXPECT_EQ(appAsked, 0);
@@ -40,10 +40,8 @@ TEST_F(ModulIniTest, TheFileLiesBesideTheExecutableWithoutADoubledSeparator) {
     EXPECT_EQ(appAsked, 1);
     Modul_ini atRoot(profile, [] { return ui::AppObject{"/", "T", ""}; });
     EXPECT_EQ(atRoot.GetIniFileName(), "/T.ini");
-}
 
-// Values used to come back cut to 254 characters; the lengths lie around the buffer's sizes.
-TEST_F(ModulIniTest, LongValuesAndDefaultsReadBackWhole) {
+    // Values used to come back cut to 254 characters; the lengths lie around the buffer's sizes.
     for (std::size_t length : {254u, 255u, 511u, 5000u}) {
         std::string value;
         for (std::size_t i = 0; i < length; ++i) {

@@ -94,9 +94,8 @@ void ExpectHandWrittenFilesRead(ProfileApi& profile, const ProfileFileText& text
         {"\xC3\xA4RGER", "\xC3\x96L", "1", true},  // ärger, Öl
         {"x]y", "k", "v"},                         // the name runs to the last bracket
         {"x]y", "k2", "v2"},                       // "[unclosed" is no header
-        {"unclosed", "k2", "DEF"},
-        {"Pfade", "later", "DEF"},  // a second section of the same name is not seen
-        {"", "top", "1"},           // lines before the first header
+        {"Pfade", "later", "DEF"},                 // a second section of the same name is not seen
+        {"", "top", "1"},                          // lines before the first header
         {"Pfade", "top", "DEF"},
         {"", "nameless", "DEF"},
         {"Pfade\0junk"s, "nul\0junk"s, "x"},  // arguments end at a NUL

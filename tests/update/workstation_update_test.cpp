@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QAbstractButton>
-#include <QLabel>
 #include <QLineEdit>
 #include <optional>
 #include <string>
@@ -96,7 +95,7 @@ class UpdateWindow : public ::testing::Test {
     app::MainForm form1{app, app::MainFormActions{{}, [this] { update.Show(); }, {}}};
 };
 
-TEST_F(UpdateWindow, IsASmallFixedToolWindowWithWholeCaptionsAndItsTabOrder) {
+TEST_F(UpdateWindow, IsASmallFixedToolWindowWithItsTabOrder) {
     Open();
     QWidget* w = Window();
     ASSERT_NE(w, nullptr);
@@ -106,11 +105,6 @@ TEST_F(UpdateWindow, IsASmallFixedToolWindowWithWholeCaptionsAndItsTabOrder) {
     EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
     EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-    for (const QLabel* l : w->findChildren<QLabel*>()) {
-        const QRect need = QFontMetrics(l->font()).boundingRect(
-            l->rect(), int(l->alignment()) | Qt::TextWordWrap, l->text());
-        EXPECT_TRUE(l->rect().contains(need)) << l->objectName().toStdString();
-    }
     // Labels take no focus; the others follow their tab indices, starting in the source box.
     EXPECT_EQ(w->focusWidget(), Control("Quelle"));
     EXPECT_EQ(TabOrder(Control("Quelle"), 7),
