@@ -167,6 +167,13 @@ TEST_F(PathWalk, LastLinksCanBeRefusedOrKeptAndMissingNamesPlaced) {
     files::UniqueFd created(
         ::openat(placed.folder.get(), "new", O_CREAT | O_EXCL | O_WRONLY, 0600));
     EXPECT_TRUE(FileExists(t.Path("root/new")));
+
+    // No name, or a name a NUL cuts short, is no file at all, not the folder the walk starts in.
+    files::Reached nothing;
+    for (const std::string& bad : {std::string(), t.Path("mine") + std::string(1, '\0') + "x"}) {
+        EXPECT_EQ(files::Walk(bad, missing, nothing), ENOENT);
+        EXPECT_FALSE(nothing.folder.ok());
+    }
 }
 
 TEST_F(PathWalk, MakesMissingFoldersAndTakesThemAwayAgain) {
