@@ -1,67 +1,65 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
+#include <random>
+#include <thread>
 #include <tuple>
 
-#include "dbmaint/cleanup.h"
 #include "dbmaint/compaction_run.h"
 #include "platform/linux/files/file_io.h"
 #include "tests/dbmaint/dbmaint_support.h"
 #include "tests/support/child_process.h"
+#include "tests/support/holding_child.h"
 #include "tests/support/recording_message_boxes.h"
-#include "tests/support/temp_dir.h"
 
 namespace tarnu::test {
 namespace {
 
-class CompactionRun : public ::testing::Test {
-  protected:
-    CompactionRun() {
-        CopyDemoFolder(dir.path());
-        for (const auto& name : kProgramFiles) {
-            inodes[name] = InodeOf(dir.file(name));
-            sizes[name] = StatOf(dir.file(name)).st_size;
-        }
-        rows = ReadProgramFolder(dir.path());
-    }
+namespace fs = std::filesystem;
 
-    bool Replaced(const std::string& name) { return InodeOf(dir.file(name)) != inodes[name]; }
-    std::vector<bool> ReplacedFiles() {
-        std::vector<bool> r;
+// The run's one box, telling of a failure.
+Shown Failure(const std::string& text) {
+    return {{text, ui::vbCritical, "Tarnu"}};
+}
+
+// The demo program folder, which is also the current directory, and a run on it.
+class CompactionRun : public ::testing::Test {
+  public:
+    CompactionRun() { CopyDemoFolder(dir.path()); }
+
+    std::vector<ino_t> Inodes() {
+        std::vector<ino_t> inodes;
         for (const auto& name : kProgramFiles) {
-            r.push_back(Replaced(name));
+            inodes.push_back(StatOf(dir.file(name)).st_ino);
         }
-        return r;
+        return inodes;
     }
-    // The one box the run showed: its text, after checking that it is the critical one.
-    std::string FailureText() {
-        EXPECT_EQ(boxes.boxes.size(), 1u);
-        if (boxes.boxes.empty()) {
-            return "";
+    // Which program files have been replaced since the inodes were taken.
+    std::vector<bool> ReplacedSince(const std::vector<ino_t>& inodes) {
+        std::vector<bool> replaced;
+        for (std::size_t i = 0; i < inodes.size(); ++i) {
+            replaced.push_back(Inodes()[i] != inodes[i]);
         }
-        EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
-        EXPECT_EQ(boxes.boxes[0].title, "Tarnu");
-        return boxes.boxes[0].text;
+        return replaced;
     }
-    bool KdlHasLinks() {
-        for (const auto& [name, attributes] : ReadContent(dir.file("KDL.mdb")).defs) {
-            if (attributes == dao::dbAttachedTable || attributes == dao::dbAttachedODBC) {
-                return true;
+    // The run's copies anywhere in the folder.
+    std::vector<std::string> Copies() {
+        std::vector<std::string> found;
+        for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
+            if (e.path().string().ends_with("Dummy.mdb")) {
+                found.push_back(e.path().string());
             }
         }
-        return false;
+        return found;
     }
 
     TempDir dir;
     ScopedCurrentDir cd{dir.path()};
-    std::map<std::string, ino_t> inodes;
-    std::map<std::string, off_t> sizes;
-    std::map<std::string, DbContent> rows;
     FaultyFiles files;
     RecordingMessageBoxes boxes;
     const Shown success{
@@ -69,6 +67,7 @@ class CompactionRun : public ::testing::Test {
     std::shared_ptr<RecordingEngine::Log> log = std::make_shared<RecordingEngine::Log>();
     dbmaint::EngineHolder holder{[this] { return std::make_unique<RecordingEngine>(log); }};
     dbmaint::CompactionRun run{holder, files, boxes, [this] { return dir.path(); }};
+    std::optional<HoldingChild> user;  // another process that has a database open
 };
 
 TEST_F(CompactionRun, CompactsAllFourInPlaceEachUnderTheTimeOfItsStepAndSaysSoOnce) {
@@ -76,183 +75,125 @@ TEST_F(CompactionRun, CompactsAllFourInPlaceEachUnderTheTimeOfItsStepAndSaysSoOn
                    {2026, 12, 6, 4, 51, 2},
                    {2027, 1, 31, 23, 59, 59},
                    {2027, 2, 1, 0, 0, 0}};
-    ASSERT_TRUE(KdlHasLinks());
+    const auto inodes = Inodes();
+    const auto rows = ReadProgramFolder(dir.path());
+    const std::size_t tables = ReadContent(dir.file("KDL.mdb")).defs.size();
     run();
-    EXPECT_FALSE(KdlHasLinks());
     EXPECT_EQ(boxes.boxes, success);
-    EXPECT_EQ(ReplacedFiles(), std::vector<bool>(4, true));
-    for (const auto& name : kProgramFiles) {
-        EXPECT_LT(StatOf(dir.file(name)).st_size, sizes[name]) << name << " did not shrink";
-    }
-    EXPECT_TRUE(DummyFiles(dir.path()).empty());
+    EXPECT_LT(ReadContent(dir.file("KDL.mdb")).defs.size(), tables) << "the clean-up ran";
+    EXPECT_EQ(ReplacedSince(inodes), std::vector<bool>(4, true));
+    EXPECT_TRUE(Copies().empty());
     EXPECT_EQ(ReadProgramFolder(dir.path()), rows) << "every row must be kept";
-
-    ASSERT_EQ(log->compactions.size(), 4u);
-    const std::vector<std::string> stamps = {"06122026045101", "06122026045102", "31012027235959",
-                                             "01022027000000"};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(log->compactions[i].source, dir.file(kProgramFiles[i]));
-        EXPECT_EQ(log->compactions[i].destination, dir.file(stamps[i] + "Dummy.mdb"));
-        // Only the protected file gets its password.
-        EXPECT_EQ(log->compactions[i].password,
-                  i == 0 ? std::optional<std::string>(";pwd=brisk") : std::nullopt);
-    }
+    EXPECT_EQ(log->copies,
+              (std::vector<std::string>{
+                  dir.file("06122026045101Dummy.mdb"), dir.file("06122026045102Dummy.mdb"),
+                  dir.file("31012027235959Dummy.mdb"), dir.file("01022027000000Dummy.mdb")}));
+    EXPECT_EQ(log->passwords,
+              (std::vector<std::optional<std::string>>{kSystemPassword, {}, {}, {}}))
+        << "only the protected file gets its password";
     // One engine serves every run.
     run();
     EXPECT_EQ(boxes.boxes, Shown(2, success[0]));
     EXPECT_EQ(log->created, 1);
 }
 
-TEST_F(CompactionRun, MissingSystemSrvStopsAtTheFirstFileAfterAWholeCleanup) {
-    std::remove(dir.file("system.srv").c_str());
-    files.clock = {{2026, 12, 6, 4, 51, 1}};
-    run();
-    const std::string text = FailureText();
-    EXPECT_NE(text.find("system.srv"), std::string::npos) << text;
-    EXPECT_FALSE(KdlHasLinks()) << "the clean-up ran before";
-    ASSERT_EQ(log->compactions.size(), 1u);
-    // No name was found, so the whole path is the folder part of the temporary name.
-    EXPECT_EQ(log->compactions[0].destination, dir.file("system.srv") + "06122026045101Dummy.mdb");
-    for (const char* name : {"KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"}) {
-        EXPECT_FALSE(Replaced(name)) << name;
+// A run that cannot go on stops at the failing file with its message: the earlier files stay
+// compacted, the failing one and the later ones stay as they were, and only a copy that was
+// already whole is left over.
+struct Stop {
+    std::function<void(CompactionRun&)> arrange;
+    std::string says;  // how the box's text begins, % standing for the program folder
+    int compacted;     // how many files, in their order, were replaced; -1: no file was touched
+    std::size_t copies;
+    bool root = false;  // arranging it needs root
+};
+
+class RunStops : public CompactionRun, public ::testing::WithParamInterface<Stop> {};
+
+TEST_P(RunStops, AtTheFailingFileWithEveryNameWhole) {
+    const Stop& stop = GetParam();
+    if (stop.root && ::geteuid() != 0) {
+        GTEST_SKIP() << "another user's link needs root";
     }
-    EXPECT_TRUE(DummyFiles(dir.path()).empty());
-}
-
-TEST_F(CompactionRun, ACleanupErrorEndsTheRunBeforeAnyCompaction) {
-    // kdlcode.mde is missing from the program folder, which is also the current directory.
-    std::remove(dir.file("kdlcode.mde").c_str());
+    ::alarm(20);  // a run that waits for a FIFO's writer ends the test instead of hanging it
+    stop.arrange(*this);
+    const auto rows = ReadProgramFolder(dir.path());
+    const auto inodes = Inodes();
     run();
-    EXPECT_NE(FailureText().find("kdlcode.mde"), std::string::npos);
-    EXPECT_TRUE(log->compactions.empty());
-
-    // The databases are looked for in the current directory, not in the program folder.
-    TempDir elsewhere;
-    ScopedCurrentDir away(elsewhere.path());
-    boxes.boxes.clear();
-    run();
-    EXPECT_NE(FailureText().find("KDL.mdb"), std::string::npos);
-    EXPECT_TRUE(log->compactions.empty());
-}
-
-TEST_F(CompactionRun, AFileHeldByAnotherProcessStopsTheRunThere) {
-    HoldingChild holder(dir.file("KDL.mdb"));
-    ASSERT_EQ(holder.openResult(), 0);
-    run();
-    EXPECT_NE(FailureText().find("bereits verwendet"), std::string::npos);
-    EXPECT_EQ(ReplacedFiles(), (std::vector<bool>{true, false, false, false}));
-    EXPECT_TRUE(DummyFiles(dir.path()).empty()) << "a failed compaction leaves no copy";
+    ::alarm(0);
+    std::string says = stop.says;
+    for (auto at = says.find('%'); at != std::string::npos; at = says.find('%')) {
+        says.replace(at, 1, dir.path());
+    }
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text.substr(0, says.size()), says) << boxes.boxes[0].text;
+    std::vector<bool> replaced(4, false);
+    std::fill_n(replaced.begin(), std::max(stop.compacted, 0), true);
+    EXPECT_EQ(ReplacedSince(inodes), replaced);
     EXPECT_EQ(ReadProgramFolder(dir.path()), rows);
+    if (stop.compacted < 0) {  // the engine never reached a file
+        EXPECT_TRUE(log->opens.empty() && log->copies.empty());
+    }
+    const auto copies = Copies();
+    ASSERT_EQ(copies.size(), stop.copies);
+    if (!copies.empty()) {  // a whole database, with the file's password
+        const std::string& name = kProgramFiles[stop.compacted];
+        EXPECT_EQ(ReadProgramFile(copies[0], name), rows.at(name));
+    }
 }
 
-// Another user's database, a group's database and the password file keep who may read them, and
-// a database reached through a link stays a link to its compacted file.
-TEST_F(CompactionRun, EachFileKeepsItsModeOwnerGroupAndLink) {
-    const bool root = ::geteuid() == 0;
-    const uid_t me = ::geteuid();
-    const gid_t mine = ::getegid();
-    ASSERT_EQ(::mkdir(dir.file("gemeinsam").c_str(), 0755), 0);
-    ASSERT_EQ(::rename(dir.file("Tarnu-Admin.mde").c_str(),
-                       dir.file("gemeinsam/Tarnu-Admin.mde").c_str()),
-              0);
-    ASSERT_EQ(::symlink("gemeinsam/Tarnu-Admin.mde", dir.file("Tarnu-Admin.mde").c_str()), 0);
-    struct Access {
-        std::string file;
-        mode_t mode;
-        uid_t uid;
-        gid_t gid;
-    };
-    const std::vector<Access> wanted = {
-        {"system.srv", 0600, me, mine},
-        {"KDL.mdb", 0664, me, root ? 65534 : mine},
-        {"kdlcode.mde", 0640, root ? 65534 : me, root ? 65534 : mine},
-        {"gemeinsam/Tarnu-Admin.mde", 0660, me, mine},
-    };
-    for (const Access& a : wanted) {
-        ASSERT_EQ(::chown(dir.file(a.file).c_str(), a.uid, a.gid), 0) << a.file;
-        ASSERT_EQ(::chmod(dir.file(a.file).c_str(), a.mode), 0) << a.file;
-    }
-    const ino_t shared = InodeOf(dir.file("gemeinsam/Tarnu-Admin.mde"));
-
-    run();
-    EXPECT_EQ(boxes.boxes, success);
-    for (const Access& a : wanted) {
-        const struct stat st = StatOf(dir.file(a.file));
-        EXPECT_EQ(std::make_tuple(st.st_mode & 07777, st.st_uid, st.st_gid),
-                  std::make_tuple(a.mode, a.uid, a.gid))
-            << a.file;
-    }
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("Tarnu-Admin.mde")));
-    EXPECT_EQ(std::filesystem::read_symlink(dir.file("Tarnu-Admin.mde")),
-              "gemeinsam/Tarnu-Admin.mde");
-    EXPECT_NE(InodeOf(dir.file("gemeinsam/Tarnu-Admin.mde")), shared)
-        << "the linked file is compacted";
-    EXPECT_EQ(ReplacedFiles(), std::vector<bool>(4, true));
-    EXPECT_TRUE(DummyFiles(dir.path()).empty());
-    EXPECT_TRUE(DummyFiles(dir.file("gemeinsam")).empty());
-    EXPECT_EQ(ReadProgramFolder(dir.path()), rows);
+std::function<void(CompactionRun&)> Missing(const std::string& name) {
+    return [name](CompactionRun& t) { ::unlink(t.dir.file(name).c_str()); };
 }
-
+std::function<void(CompactionRun&)> Fifo(const std::string& name) {
+    return [name](CompactionRun& t) {
+        ::unlink(t.dir.file(name).c_str());
+        ASSERT_EQ(::mkfifo(t.dir.file(name).c_str(), 0600), 0);
+    };
+}
+std::function<void(CompactionRun&)> Fault(const std::string& operation, int nth) {
+    return [=](CompactionRun& t) { t.files.FailAt(operation, nth, Error(err::DeviceIoError)); };
+}
 // A link that another user put into root's program folder leads nowhere: neither the clean-up
 // nor the compaction touches the file it points to.
-class ForeignLink : public CompactionRun, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(ForeignLink, EndsTheRunWithError75) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "a link of another user needs root";
-    }
-    const std::string name = GetParam();
-    ASSERT_EQ(::mkdir(dir.file("fremd").c_str(), 0755), 0);
-    const std::string target = dir.file("fremd/" + name);
-    ASSERT_EQ(::rename(dir.file(name).c_str(), target.c_str()), 0);
-    ASSERT_EQ(::symlink(target.c_str(), dir.file(name).c_str()), 0);
-    ASSERT_EQ(::lchown(dir.file(name).c_str(), 65534, 65534), 0);
-    const std::string bytes = ReadFile(target);
-
-    run();
-    EXPECT_EQ(FailureText(), "Fehler beim Zugriff auf Pfad/Datei");
-    EXPECT_TRUE(ReadFile(target) == bytes) << "the linked file was changed";
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.file(name)));
-    EXPECT_EQ(ReplacedFiles(), std::vector<bool>(4, false));
-    EXPECT_TRUE(DummyFiles(dir.path()).empty());
-    EXPECT_TRUE(DummyFiles(dir.file("fremd")).empty());
+std::function<void(CompactionRun&)> ForeignLink(const std::string& name) {
+    return [name](CompactionRun& t) {
+        ASSERT_EQ(::mkdir(t.dir.file("fremd").c_str(), 0755), 0);
+        const std::string target = t.dir.file("fremd/" + name);
+        ASSERT_EQ(::rename(t.dir.file(name).c_str(), target.c_str()), 0);
+        ASSERT_EQ(::symlink(target.c_str(), t.dir.file(name).c_str()), 0);
+        ASSERT_EQ(::lchown(t.dir.file(name).c_str(), 65534, 65534), 0);
+    };
 }
 
-INSTANTIATE_TEST_SUITE_P(CleanedOrOnlyCompacted, ForeignLink,
-                         ::testing::Values("KDL.mdb", "system.srv"));
-
-// A FIFO where the run opens a file: the run must end with its message, not wait for a writer.
-class FifoInTheWay : public CompactionRun,
-                     public ::testing::WithParamInterface<std::tuple<const char*, const char*>> {};
-
-TEST_P(FifoInTheWay, EndsTheRunWithItsMessage) {
-    const auto [name, message] = GetParam();
-    std::remove(dir.file(name).c_str());
-    ASSERT_EQ(::mkfifo(dir.file(name).c_str(), 0600), 0);
-    std::string expected = message;
-    for (auto at = expected.find('%'); at != std::string::npos; at = expected.find('%')) {
-        expected.replace(at, 1, dir.file("KDL.mdb"));
-    }
-    const pid_t child = StartChild([&] {
-        ::alarm(20);  // a run that waits fails the test instead of hanging it
-        run();
-        return boxes.boxes.size() == 1 && boxes.boxes[0].style == ui::vbCritical &&
-                       boxes.boxes[0].text.find(expected) != std::string::npos
-                   ? 0
-                   : 1;
-    });
-    EXPECT_EQ(WaitChild(child), 0) << "-1: the run hung";
-    EXPECT_EQ(ReplacedFiles()[0], false);
-}
-
+const char* const kIoError = "Fehler beim Geräte-E/A";
 INSTANTIATE_TEST_SUITE_P(
-    Database, FifoInTheWay,
-    ::testing::Values(std::make_tuple("KDL.mdb", "Datei '%' nicht gefunden."),
-                      // The message names the journal, not only the database.
-                      std::make_tuple("KDL.mdb-journal",
-                                      "Auf die Datenbank '%' kann nicht zugegriffen werden: An der "
-                                      "Stelle ihres Journals '%-journal' liegt keine gewöhnliche "
-                                      "Datei")));
+    Cases, RunStops,
+    ::testing::Values(
+        Stop{Missing("system.srv"), "Datei '%/system.srv' nicht gefunden.", 0, 0},
+        // The clean-up fails, before any compaction.
+        Stop{Missing("kdlcode.mde"), "Datei '%/kdlcode.mde' nicht gefunden.", 0, 0},
+        // It looks for the databases in the current directory, not in the program folder.
+        Stop{[](CompactionRun&) { ASSERT_EQ(::chdir("/"), 0); }, "Datei '/KDL.mdb' nicht gefunden.",
+             0, 0},
+        Stop{[](CompactionRun& t) { t.user.emplace(t.dir.file("KDL.mdb")); },
+             "'%/KDL.mdb' konnte nicht verwendet werden; Datei wird bereits verwendet.", 1, 0},
+        // The first four queries of the folder are those of the leftover sweep, before any
+        // file.
+        Stop{Fault("Dir", 2), kIoError, -1, 0}, Stop{Fault("Dir", 6), kIoError, 1, 0},
+        Stop{Fault("Now", 1), kIoError, 0, 0}, Stop{Fault("Now", 4), kIoError, 3, 0},
+        Stop{Fault("SyncFile", 1), kIoError, 0, 1}, Stop{Fault("SyncFile", 3), kIoError, 2, 1},
+        Stop{Fault("ReplaceFile", 1), kIoError, 0, 1},
+        Stop{Fault("ReplaceFile", 4), kIoError, 3, 1},
+        Stop{ForeignLink("KDL.mdb"), "Fehler beim Zugriff auf Pfad/Datei", -1, 0, true},
+        Stop{ForeignLink("system.srv"), "Fehler beim Zugriff auf Pfad/Datei", -1, 0, true},
+        // A FIFO where the run opens a file: the run must end, not wait for a writer.
+        Stop{Fifo("KDL.mdb"), "Datei '%/KDL.mdb' nicht gefunden.", 0, 0},
+        // The message names the journal, not only the database.
+        Stop{Fifo("KDL.mdb-journal"),
+             "Auf die Datenbank '%/KDL.mdb' kann nicht zugegriffen werden: An der Stelle ihres "
+             "Journals '%/KDL.mdb-journal' liegt keine gewöhnliche Datei",
+             0, 0}));
 
 // Another user's files at the copy names of the coming seconds, a FIFO among them, are passed
 // over without being opened: the next free second names the copy, up to a minute on.
@@ -272,10 +213,12 @@ TEST_F(CompactionRun, CopyNamesTakenByAnotherUserArePassedOverForAMinute) {
         }
         ASSERT_EQ(::lchown(taken[i].c_str(), 65534, 65534), 0);
     }
+    const auto inodes = Inodes();
     ::alarm(60);  // an open of the FIFO would wait for ever
     run();
-    EXPECT_EQ(FailureText(), "Datenbank existiert bereits.") << "a minute on, the name stays taken";
-    EXPECT_EQ(ReplacedFiles(), std::vector<bool>(4, false));
+    EXPECT_EQ(boxes.boxes, Failure("Datenbank existiert bereits."))
+        << "a minute on, the name stays taken";
+    EXPECT_EQ(ReplacedSince(inodes), std::vector<bool>(4, false));
 
     for (std::size_t i = 2; i < taken.size(); ++i) {
         std::remove(taken[i].c_str());
@@ -284,7 +227,7 @@ TEST_F(CompactionRun, CopyNamesTakenByAnotherUserArePassedOverForAMinute) {
     run();
     ::alarm(0);
     EXPECT_EQ(boxes.boxes, success);
-    EXPECT_EQ(log->compactions.back().destination, dir.file("01012027000001Dummy.mdb"));
+    EXPECT_EQ(log->copies.back(), dir.file("01012027000001Dummy.mdb"));
     EXPECT_TRUE(S_ISFIFO(StatOf(taken[0]).st_mode));
     EXPECT_EQ(ReadFile(taken[1]), "fremd");
 }
@@ -305,8 +248,7 @@ TEST_F(CompactionRun, NoOtherProcessOpensTheFileOrItsCopyBeforeTheReplace) {
     };
     run();
     EXPECT_EQ(boxes.boxes, success);
-    ASSERT_TRUE(opened.has_value());
-    EXPECT_EQ(*opened, (std::vector<std::int32_t>{3045, 3045}));
+    EXPECT_EQ(opened, (std::vector<std::int32_t>{3045, 3045}));
     EXPECT_NO_THROW(engine::MakeEngine()->OpenDatabase(dir.file("KDL.mdb"), true, false, ""))
         << "the file is free again after the run";
 }
@@ -317,31 +259,23 @@ class NameTakenBeforeTheReplace : public CompactionRun,
                                   public ::testing::WithParamInterface<bool> {};
 
 TEST_P(NameTakenBeforeTheReplace, StopsTheRunAndKeepsBoth) {
-    const bool copyName = GetParam();
+    const auto rows = ReadProgramFolder(dir.path());
+    const auto inodes = Inodes();
     std::string taken;
-    std::string moved;
     files.beforeSync = [&](int call, const std::string& copy) {
         if (call == 2) {  // KDL.mdb
-            taken = copyName ? copy : dir.file("KDL.mdb");
-            moved = dir.file("beiseite");
-            ASSERT_EQ(::rename(taken.c_str(), moved.c_str()), 0);
+            taken = GetParam() ? copy : dir.file("KDL.mdb");
+            ASSERT_EQ(::rename(taken.c_str(), dir.file("beiseite").c_str()), 0);
             WriteFile(taken, "fremd");
         }
     };
     run();
-    EXPECT_EQ(FailureText(), "Fehler beim Zugriff auf Pfad/Datei");
+    EXPECT_EQ(boxes.boxes, Failure("Fehler beim Zugriff auf Pfad/Datei"));
     EXPECT_EQ(ReadFile(taken), "fremd") << "what took the name stays";
-    EXPECT_TRUE(FileExists(moved));
-    EXPECT_TRUE(Replaced("system.srv"));
-    EXPECT_FALSE(Replaced("kdlcode.mde"));
-    EXPECT_FALSE(Replaced("Tarnu-Admin.mde"));
-    if (copyName) {
-        EXPECT_FALSE(Replaced("KDL.mdb"));
-        EXPECT_EQ(ReadContent(moved).rows, rows["KDL.mdb"].rows) << "the copy is kept whole";
-    } else {
-        EXPECT_EQ(DummyFiles(dir.path()).size(), 1u) << "the copy is kept";
-        EXPECT_EQ(ReadContent(moved).rows, rows["KDL.mdb"].rows) << "the file is kept whole";
-    }
+    EXPECT_EQ(ReadProgramFile(dir.file("beiseite"), "KDL.mdb"), rows.at("KDL.mdb"))
+        << "the file or its copy is kept whole";
+    EXPECT_EQ(ReplacedSince(inodes), (std::vector<bool>{true, !GetParam(), false, false}));
+    EXPECT_EQ(Copies().size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileOrCopy, NameTakenBeforeTheReplace, ::testing::Bool());
@@ -353,99 +287,61 @@ TEST_F(CompactionRun, LeftoversOfEarlierRunsAreRemovedAndNothingElse) {
     const std::vector<std::string> leftovers = {
         "01012024120000Dummy.mdb", "31122023235959Dummy.mdb", "31122023235959Dummy.mdb-journal",
         "KDL.mdb.Sicherung", "05012024120000Dummy.mdb"};
-    std::filesystem::copy_file(dir.file("KDL.mdb"), dir.file(leftovers[0]));
-    WriteFile(dir.file(leftovers[1]), "");
-    WriteFile(dir.file(leftovers[2]), "");
-    WriteFile(dir.file(leftovers[3]), "alt");
-    std::vector<std::string> others = {
-        "0101202412000Dummy.mdb",  "010120241200000Dummy.mdb",    "0101202412000xDummy.mdb",
-        "01012024120000dummy.mdb", "01012024120000Dummy.mdb.alt", "KDLDummy.mdb",
-        "kdl.mdb.Sicherung",
-    };
-    if (::geteuid() == 0) {
-        others.push_back(leftovers.back());  // another user's
+    fs::copy_file(dir.file("KDL.mdb"), dir.file(leftovers[0]));
+    for (std::size_t i = 1; i < 4; ++i) {
+        WriteFile(dir.file(leftovers[i]), "");
     }
+    std::vector<std::string> others = {
+        "0101202412000Dummy.mdb",      "010120241200000Dummy.mdb",
+        "0101202412000xDummy.mdb",     "01012024120000dummy.mdb",
+        "01012024120000Dummy.mdb.alt", "KDLDummy.mdb",
+        "kdl.mdb.Sicherung",           leftovers.back()};  // another user's
     for (const auto& name : others) {
         WriteFile(dir.file(name), name);
-        if (::geteuid() == 0) {
-            ASSERT_EQ(::chown(dir.file(name).c_str(), 65534, 65534), 0);
-        }
+        ASSERT_EQ(::chown(dir.file(name).c_str(), 65534, 65534), 0);
     }
     WriteFile(dir.file("ziel"), "ziel");
     ASSERT_EQ(::symlink("ziel", dir.file("02012024120000Dummy.mdb").c_str()), 0);
     ASSERT_EQ(::mkdir(dir.file("03012024120000Dummy.mdb").c_str(), 0755), 0);
     const std::string held = dir.file("04012024120000Dummy.mdb");
-    std::filesystem::copy_file(dir.file("kdlcode.mde"), held);
-    HoldingChild user(held);
-    ASSERT_EQ(user.openResult(), 0);
+    fs::copy_file(dir.file("kdlcode.mde"), held);
+    user.emplace(held);
 
     run();
     EXPECT_EQ(boxes.boxes, success);
     for (const auto& name : leftovers) {
-        EXPECT_EQ(FileExists(dir.file(name)), name == leftovers.back() && ::geteuid() == 0) << name;
+        EXPECT_EQ(FileExists(dir.file(name)), name == leftovers.back()) << name;
     }
     for (const auto& name : others) {
         EXPECT_EQ(ReadFile(dir.file(name)), name);
     }
-    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("02012024120000Dummy.mdb")));
+    EXPECT_TRUE(fs::is_symlink(dir.file("02012024120000Dummy.mdb")));
     EXPECT_EQ(ReadFile(dir.file("ziel")), "ziel");
-    EXPECT_TRUE(std::filesystem::is_directory(dir.file("03012024120000Dummy.mdb")));
+    EXPECT_TRUE(fs::is_directory(dir.file("03012024120000Dummy.mdb")));
     EXPECT_TRUE(FileExists(held)) << "a copy in use stays";
 }
 
 // With a database missing, a leftover may be all that is left of it: the run touches nothing and
 // names both.
 TEST_F(CompactionRun, ADatabaseMissingBesideLeftoversStopsTheRunBeforeAnything) {
+    const auto rows = ReadProgramFolder(dir.path());
     ASSERT_EQ(::rename(dir.file("KDL.mdb").c_str(), dir.file("01012024120000Dummy.mdb").c_str()),
               0);
     WriteFile(dir.file("system.srv.Sicherung"), "alt");
     ::unlink(dir.file("system.srv").c_str());
     run();
-    EXPECT_EQ(FailureText(),
-              "Im Programmordner fehlen die Datenbanken „system.srv“, „KDL.mdb“. Daneben liegen "
-              "Dateien früherer Komprimierungen, die die einzige Kopie davon sein können: „" +
-                  dir.file("01012024120000Dummy.mdb") + "“, „" + dir.file("system.srv.Sicherung") +
-                  "“. Es wurde nichts verändert. Bitte die fehlende Datenbank aus einer dieser "
-                  "Dateien wiederherstellen oder die Dateien entfernen und dann erneut "
-                  "komprimieren.");
+    EXPECT_EQ(
+        boxes.boxes,
+        Failure("Im Programmordner fehlen die Datenbanken „system.srv“, „KDL.mdb“. Daneben liegen "
+                "Dateien früherer Komprimierungen, die die einzige Kopie davon sein können: „" +
+                dir.file("01012024120000Dummy.mdb") + "“, „" + dir.file("system.srv.Sicherung") +
+                "“. Es wurde nichts verändert. Bitte die fehlende Datenbank aus einer dieser "
+                "Dateien wiederherstellen oder die Dateien entfernen und dann erneut "
+                "komprimieren."));
     EXPECT_TRUE(log->opens.empty()) << "the clean-up ran";
     EXPECT_EQ(ReadFile(dir.file("system.srv.Sicherung")), "alt");
-    EXPECT_EQ(ReadContent(dir.file("01012024120000Dummy.mdb")).rows, rows["KDL.mdb"].rows);
+    EXPECT_EQ(ReadProgramFile(dir.file("01012024120000Dummy.mdb"), "KDL.mdb"), rows.at("KDL.mdb"));
 }
-
-// A file error at any step of any file: the earlier files stay compacted, the failing one and
-// the later ones stay as they were, and only a copy that was already complete is left over.
-class FileFault : public CompactionRun,
-                  public ::testing::WithParamInterface<std::tuple<const char*, int, int>> {};
-
-TEST_P(FileFault, LeavesEveryNameWholeAndStopsAtTheFailingFile) {
-    const auto [operation, nth, failing] = GetParam();
-    files.FailAt(operation, nth, Error(err::DeviceIoError));
-    run();
-    EXPECT_EQ(FailureText(), "Fehler beim Geräte-E/A");
-    std::vector<bool> expected(4, false);
-    for (int i = 0; i < failing; ++i) {
-        expected[i] = true;
-    }
-    EXPECT_EQ(ReplacedFiles(), expected);
-    const bool copyWritten =
-        std::string(operation) == "SyncFile" || std::string(operation) == "ReplaceFile";
-    const auto copies = DummyFiles(dir.path());
-    ASSERT_EQ(copies.size(), copyWritten ? 1u : 0u);
-    if (copyWritten && failing == 0) {  // a whole database, with the file's password
-        EXPECT_EQ(ReadContent(dir.file(copies[0]), kSystemPassword).rows, rows["system.srv"].rows);
-    }
-    EXPECT_EQ(ReadProgramFolder(dir.path()), rows);
-}
-
-// The operation, its failing call, and the file that call is for: the first four queries of
-// the folder are those of the leftover sweep, before any file.
-INSTANTIATE_TEST_SUITE_P(
-    EveryStep, FileFault,
-    ::testing::Values(std::make_tuple("Dir", 2, 0), std::make_tuple("Dir", 6, 1),
-                      std::make_tuple("Now", 1, 0), std::make_tuple("Now", 4, 3),
-                      std::make_tuple("SyncFile", 1, 0), std::make_tuple("SyncFile", 3, 2),
-                      std::make_tuple("ReplaceFile", 1, 0), std::make_tuple("ReplaceFile", 4, 3)));
 
 // A run that finds the folder locked by another (a window's run, the nightly timer, an update)
 // waits for it a while, then gives up with its message and changes nothing.
@@ -453,13 +349,103 @@ TEST_F(CompactionRun, AFolderLockedByAnotherRunEndsThisOneUntouched) {
     files::UniqueFd folder(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     files::UniqueFd lock;
     ASSERT_EQ(files::LockFolder(folder.get(), 0, lock), 0);
+    const auto inodes = Inodes();
     const auto start = std::chrono::steady_clock::now();
     run();
     EXPECT_GE(std::chrono::steady_clock::now() - start,
               std::chrono::milliseconds(kFolderLockWaitMs));
-    EXPECT_EQ(FailureText(), FolderBusyText(dir.path()));
+    EXPECT_EQ(boxes.boxes, Failure(FolderBusyText(dir.path())));
     EXPECT_TRUE(log->opens.empty());
-    EXPECT_EQ(ReplacedFiles(), std::vector<bool>(4, false));
+    EXPECT_EQ(ReplacedSince(inodes), std::vector<bool>(4, false));
+}
+
+// Runs of the whole compaction, each in a child process, killed at random moments.
+using CompactionKill = CompactionRun;
+
+// Mode, owner and group of each program file, also of one reached through a link.
+std::map<std::string, std::tuple<mode_t, uid_t, gid_t>> AccessOf(const std::string& dir) {
+    std::map<std::string, std::tuple<mode_t, uid_t, gid_t>> access;
+    for (const auto& name : kProgramFiles) {
+        struct stat st {};
+        ::stat((dir + "/" + name).c_str(), &st);
+        access[name] = {st.st_mode, st.st_uid, st.st_gid};
+    }
+    return access;
+}
+
+// Another user's database, a group's database and the password file keep who may read them, a
+// database reached through a link stays a link to its compacted file, and every name holds a
+// whole database however a run is killed.
+TEST_F(CompactionKill, EveryNameHoldsAWholeDatabaseWithItsAccessAfterAKillAtAnyMoment) {
+    ASSERT_EQ(::mkdir(dir.file("gemeinsam").c_str(), 0755), 0);
+    ASSERT_EQ(::rename(dir.file("Tarnu-Admin.mde").c_str(),
+                       dir.file("gemeinsam/Tarnu-Admin.mde").c_str()),
+              0);
+    ASSERT_EQ(::symlink("gemeinsam/Tarnu-Admin.mde", dir.file("Tarnu-Admin.mde").c_str()), 0);
+    const std::vector<std::tuple<std::string, mode_t, uid_t, gid_t>> wanted = {
+        {"system.srv", 0600, 0, 0},
+        {"KDL.mdb", 0664, 0, 65534},
+        {"kdlcode.mde", 0640, 65534, 65534},
+        {"Tarnu-Admin.mde", 0660, ::geteuid(), ::getegid()}};
+    const bool root = ::geteuid() == 0;
+    for (const auto& [name, mode, uid, gid] : wanted) {
+        ASSERT_EQ(::chmod(dir.file(name).c_str(), mode), 0) << name;
+        if (root) {
+            ASSERT_EQ(::chown(dir.file(name).c_str(), uid, gid), 0) << name;
+        }
+    }
+    const auto access = AccessOf(dir.path());
+    const auto before = ReadProgramFolder(dir.path());
+    const ino_t shared = StatOf(dir.file("gemeinsam/Tarnu-Admin.mde")).st_ino;
+    // Exits 0 after the success box.
+    const auto start = [&] {
+        return StartChild([&] {
+            posix::PosixFileServices real;
+            RecordingMessageBoxes shown;
+            dbmaint::EngineHolder engine([] { return engine::MakeEngine(); });
+            dbmaint::CompactionRun(engine, real, shown, [&] { return dir.path(); })();
+            return shown.boxes.size() == 1 && shown.boxes[0].style == ui::vbInformation ? 0 : 3;
+        });
+    };
+
+    // A whole undisturbed run tells how long there is to hit.
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(WaitChild(start()), 0);
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - t0);
+    EXPECT_EQ(AccessOf(dir.path()), access) << "after a whole run";
+    EXPECT_EQ(fs::read_symlink(dir.file("Tarnu-Admin.mde")), "gemeinsam/Tarnu-Admin.mde");
+    EXPECT_NE(StatOf(dir.file("gemeinsam/Tarnu-Admin.mde")).st_ino, shared)
+        << "the linked file is compacted";
+
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<long> moment(0, whole.count());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int kills = 0;
+    int midRun = 0;
+    for (; std::chrono::steady_clock::now() < deadline && kills < 40; ++kills) {
+        const pid_t pid = start();
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(rng)));
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == 0) {
+            ::kill(pid, SIGKILL);
+            WaitChild(pid);
+            ++midRun;
+        }
+        ASSERT_EQ(ReadProgramFolder(dir.path()), before) << "after kill " << kills;
+        ASSERT_EQ(AccessOf(dir.path()), access) << "after kill " << kills;
+    }
+    EXPECT_GE(kills, 5);
+    EXPECT_GT(midRun, 0) << "no kill landed inside a run";
+    // What the killed runs left, copies and their journals, is the runner's and goes with the
+    // next whole run: nothing may pile up.
+    EXPECT_EQ(WaitChild(start()), 0);
+    EXPECT_EQ(FolderContents(dir.path()),
+              (std::vector<std::string>{"KDL.mdb", "Tarnu-Admin.mde", "gemeinsam", "kdlcode.mde",
+                                        "system.srv"}));
+    EXPECT_EQ(FolderContents(dir.file("gemeinsam")), std::vector<std::string>{"Tarnu-Admin.mde"});
 }
 
 }  // namespace
