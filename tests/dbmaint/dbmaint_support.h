@@ -146,10 +146,6 @@ class FaultyFiles : public posix::PosixFileServices {
         }
         PosixFileServices::SyncFile(path);
     }
-    void ReplaceFile(const std::string& from, const std::string& to) override {
-        Step("ReplaceFile");
-        PosixFileServices::ReplaceFile(from, to);
-    }
 
     // Raise `fault` on the nth call (from 1) of the named operation.
     void FailAt(const std::string& operation, int nth, Error fault) {
