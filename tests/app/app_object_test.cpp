@@ -104,11 +104,7 @@ TEST(CommandLine, ActionsPlatformOptionsAndUsageErrors) {
              {{"-platform"}, Action::UsageError},
              {{"--compact", "-platform", "offscreen"}, Action::UsageError},
          }) {
-        std::string shown;
-        for (const std::string& a : c.args) {
-            shown += a + " ";
-        }
-        EXPECT_EQ(ParseCommandLine(c.args, QtLike), c.expected) << shown;
+        EXPECT_EQ(ParseCommandLine(c.args, QtLike), c.expected) << testing::PrintToString(c.args);
     }
     EXPECT_EQ(ParseCommandLine({"-reverse"}, nullptr), Action::UsageError)
         << "a platform without options of its own takes none";
