@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -421,10 +422,15 @@ TEST_F(CompactionRun, CopyNamesTakenByAnotherUserArePassedOverForAMinuteAndOnlyO
     const std::string held = dir.file("04012024120000Dummy.mdb");
     fs::copy_file(dir.file("kdlcode.mde"), held);
     user.emplace(held);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, taken[1].c_str(), IN_OPEN), 0);
     ::alarm(60);  // an open of the FIFO would wait for ever
     run();
     EXPECT_EQ(boxes.boxes, Failure("Datenbank existiert bereits."))
         << "a minute on, the name stays taken";
+    char event[4096];
+    EXPECT_EQ(::read(watch, event, sizeof event), -1) << "another user's file was opened";
+    ::close(watch);
     EXPECT_EQ(Replaced(), std::vector<bool>(4, false));
 
     for (std::size_t i = 2; i < taken.size(); ++i) {
