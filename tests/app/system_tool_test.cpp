@@ -4,10 +4,8 @@
 #include <QAbstractButton>
 
 #include "app/system_tool.h"
-#include "platform/linux/engine/engine.h"
 #include "platform/linux/posix/file_registry.h"
 #include "platform/linux/posix/ini_profile.h"
-#include "platform/linux/posix/posix_files.h"
 #include "platform/linux/qt/qt_shell.h"
 #include "registry/modul_reg.h"
 #include "tests/dbmaint/dbmaint_support.h"
@@ -15,7 +13,6 @@
 #include "tests/support/qt/qt_test_util.h"
 #include "tests/support/recording_message_boxes.h"
 #include "tests/support/scripted_dialogs.h"
-#include "tests/support/temp_dir.h"
 
 namespace tarnu::test {
 namespace {
