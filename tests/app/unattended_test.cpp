@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <thread>
 
 #include "platform/linux/posix/copy_service.h"
+#include "ports/files.h"
 #include "tests/dbmaint/dbmaint_support.h"
 #include "tests/support/child_process.h"
 
@@ -101,6 +104,13 @@ TEST_F(Unattended, UpdateCopiesTheRememberedFoldersAndPrintsWhatItCopied) {
     Settings(source.path() + "/fehlt", target.path());
     EXPECT_EQ(Said(Run("--update")), "1||Im Quellverzeichnis wurden keine Dateien gefunden: „" +
                                          source.path() + "/fehlt“\n");
+
+    // Another run of the tool in the target folder: this one waits for it only so long.
+    const int lock = ::open(target.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    Settings(source.path() + "/*", target.path());
+    EXPECT_EQ(Said(Run("--update")), "1||" + FolderBusyText(target.path()) + "\n");
+    ::close(lock);
 
     // Settings that others may change do not steer a root run: it stops before copying.
     if (::geteuid() == 0) {
