@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/win32/text.h"
+#include "platform/win32/win32_copy_survey.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_shell.h"
@@ -233,6 +234,61 @@ TEST(WineFiles, QueriesListingsAndRemovalOfUnusedFiles) {
     files.ChDir(dir.file("ordner.mdb"));
     EXPECT_EQ(ErrorOf([&] { files.ChDir(dir.file("a")); }), err::PathNotFound);
     EXPECT_EQ(files.CurDir(), dir.file("ordner.mdb")) << "a failed change stays where it was";
+}
+
+// What the update looks at before it copies: where each file would land, the file it would
+// replace and whether that is in use or is this very program, and the room on the target's
+// drive, of its nearest folder that is there.
+TEST(WineCopySurvey, FilesWhatTheyReplaceAndTheRoomOfTheTarget) {
+    TempDir dir;
+    for (const char* folder : {"quelle", "quelle\\sub", "ziel", "prog"}) {
+        ASSERT_TRUE(::CreateDirectoryA(dir.file(folder).c_str(), nullptr));
+    }
+    WriteFile(dir.file("quelle\\a.mde"), "neu");
+    WriteFile(dir.file("quelle\\sub\\b.txt"), "b");
+    WriteFile(dir.file("ziel\\a.mde"), "alt!!");
+    WriteFile(dir.file("prog\\win32_platform_test.exe"), "neu");
+    const std::string bin = BuiltProgram(""), self = bin + "win32_platform_test.exe";
+    const std::string selfSize = std::to_string(std::filesystem::file_size(self));
+    const std::string z = dir.file("ziel\\");
+    const HANDLE held =
+        ::CreateFileA((z + "a.mde").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    struct Case {
+        std::string source, target, folder;
+        std::vector<std::string> files;  // sorted; empty for no source
+    };
+    for (const Case& c : std::vector<Case>{
+             {"quelle\\*",
+              dir.file("ziel"),
+              dir.file("ziel"),
+              {z + "a.mde 3 replaces 5 in use", z + "sub\\b.txt 1"}},
+             {"quelle\\a.mde", z, z, {z + "a.mde 3 replaces 5 in use"}},
+             {"quelle\\a.mde", z + "neu\\x.mde", z + "neu\\", {z + "neu\\x.mde 3"}},
+             {"quelle", z, z, {z + "quelle\\a.mde 3", z + "quelle\\sub\\b.txt 1"}},
+             {"prog\\win32_platform_test.exe",
+              bin.substr(0, bin.size() - 1),
+              bin.substr(0, bin.size() - 1),
+              {self + " 3 replaces " + selfSize + " this program"}},
+             {"fehlt\\*", z, z, {}},
+         }) {
+        const CopySurvey survey = win32::Win32CopySurvey().SurveyCopy(dir.file(c.source), c.target);
+        std::vector<std::string> files;
+        for (const SurveyedFile& f : survey.files) {
+            files.push_back(f.path + " " + std::to_string(f.size) +
+                            (f.replaces ? " replaces " + std::to_string(f.replacedSize) : "") +
+                            (f.use == FileUse::InUse            ? " in use"
+                             : f.use == FileUse::RunningProgram ? " this program"
+                                                                : ""));
+        }
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, c.files) << c.source;
+        EXPECT_EQ(survey.outcome,
+                  c.files.empty() ? SurveyOutcome::NoSource : SurveyOutcome::Surveyed);
+        EXPECT_EQ(survey.folder, c.folder) << c.source;
+        EXPECT_TRUE(c.files.empty() || (survey.freeBytes > 0 && survey.freeBytes < UINT64_MAX))
+            << c.source;
+    }
+    ::CloseHandle(held);
 }
 
 // The shared copy cases cover what the shell does; a name the code page lacks must never reach

@@ -21,42 +21,24 @@ MessageBoxCatcher* g_catcher = nullptr;
 HHOOK g_hook = nullptr;
 HWND g_box = nullptr;
 
-std::string WindowText(HWND hwnd) {
-    char text[2048] = {};
-    ::GetWindowTextA(hwnd, text, sizeof text);
-    return text;
-}
-
-BOOL CALLBACK CollectPart(HWND child, LPARAM lp) {
-    auto* box = reinterpret_cast<MessageBoxCatcher::Box*>(lp);
-    char cls[16] = {};
-    ::GetClassNameA(child, cls, sizeof cls);
-    const LONG style = ::GetWindowLongA(child, GWL_STYLE);
-    // Parts a box keeps hidden, such as an icon it does not show, do not count.
-    if (lstrcmpiA(cls, "Static") != 0 || !(style & WS_VISIBLE)) {
-        return TRUE;
-    }
-    const auto icon = reinterpret_cast<HICON>(::SendMessageA(child, STM_GETICON, 0, 0));
-    if (icon && icon == ::LoadIconA(nullptr, IDI_HAND)) {
-        box->icon = MessageBoxCatcher::Icon::Critical;
-    } else if (icon && icon == ::LoadIconA(nullptr, IDI_ASTERISK)) {
-        box->icon = MessageBoxCatcher::Icon::Information;
-    } else if (!icon && (style & SS_TYPEMASK) != SS_ICON) {
-        box->text = WindowText(child);
-    }
-    return TRUE;
-}
-
 // Runs in the box's own message loop, once the box is fully built: reads it, then answers OK.
+// The text and the icon are the controls 0xFFFF and stc1 of every box Wine shows.
 void CALLBACK ReadBox(HWND, UINT, UINT_PTR timer, DWORD) {
     ::KillTimer(nullptr, timer);
     HWND hwnd = std::exchange(g_box, nullptr);
     if (!hwnd || !::IsWindow(hwnd) || !g_catcher) {
         return;
     }
-    MessageBoxCatcher::Box box{WindowText(hwnd), "", MessageBoxCatcher::Icon::None};
-    ::EnumChildWindows(hwnd, CollectPart, reinterpret_cast<LPARAM>(&box));
-    g_catcher->boxes.push_back(box);
+    char title[256] = {}, text[2048] = {};
+    ::GetWindowTextA(hwnd, title, sizeof title);
+    ::GetDlgItemTextA(hwnd, 0xFFFF, text, sizeof text);
+    const auto icon =
+        reinterpret_cast<HICON>(::SendDlgItemMessageA(hwnd, 0x440, STM_GETICON, 0, 0));
+    using Icon = MessageBoxCatcher::Icon;
+    g_catcher->boxes.push_back({title, text,
+                                icon == ::LoadIconA(nullptr, IDI_HAND)       ? Icon::Critical
+                                : icon == ::LoadIconA(nullptr, IDI_ASTERISK) ? Icon::Information
+                                                                             : Icon::None});
     ::PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
 }
 
