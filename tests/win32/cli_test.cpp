@@ -18,7 +18,6 @@ using namespace std::string_literals;
 
 const std::string kCli = "tarnu-system-tool-cli.exe";
 const std::string kGui = "tarnu-system-tool.exe";
-const char* const kDatabases[] = {"system.srv", "KDL.mdb", "kdlcode.mde", "Tarnu-Admin.mde"};
 
 class ProgramFolder : public ::testing::Test {
   protected:
@@ -27,25 +26,6 @@ class ProgramFolder : public ::testing::Test {
     }
     TempDir folder;
 };
-
-TEST_F(ProgramFolder, CompactWithoutDaoFailsInGermanAndChangesNoFile) {
-    for (const char* name : kDatabases) {
-        WriteFile(folder.file(name), std::string("Inhalt von ") + name);
-    }
-    // Also the copies of killed runs stay: without an engine the run ends before its first file.
-    WriteFile(folder.file("01012024120000Dummy.mdb"), "alt");
-    const auto before = Snapshot(folder.path());
-    for (const std::string& program : {kCli, kGui}) {
-        const ProgramRun run = Run(program, {"--compact"});
-        EXPECT_EQ(run.exitCode, 1u) << program;
-        EXPECT_EQ(run.out, "") << program;
-        // In the code page of the output: no console here, so the ANSI one.
-        EXPECT_NE(run.err.find("DAO ist auf diesem Rechner nicht installiert"), std::string::npos)
-            << run.err;
-        EXPECT_NE(run.err.find("Es wurde keine Datei ver\xE4ndert."), std::string::npos) << run.err;
-        EXPECT_EQ(Snapshot(folder.path()), before) << program;
-    }
-}
 
 TEST_F(ProgramFolder, UpdateCopiesTheRememberedFoldersAndPrintsTheShellsStatus) {
     TempDir work;
@@ -85,26 +65,35 @@ TEST_F(ProgramFolder, UpdateCopiesTheRememberedFoldersAndPrintsTheShellsStatus) 
     EXPECT_EQ(ReadFile(own), ReadFile(BuiltProgram(kCli)));
 }
 
-// The usage goes to standard output when asked for, else to standard error with status 2.
-TEST_F(ProgramFolder, UsageOnTheStandardHandlesWithItsExitStatus) {
+// The usage goes to standard output when asked for, else to standard error with status 2. The
+// compaction without DAO fails before its first file, in German in the code page of the output:
+// no console here, so the ANSI one. Also the copies of killed runs stay.
+TEST_F(ProgramFolder, UsageAndCompactionWithoutDaoOnTheStandardHandles) {
+    for (const char* name : {"system.srv", "KDL.mdb", "kdlcode.mde", "01012024120000Dummy.mdb"}) {
+        WriteFile(folder.file(name), std::string("Inhalt von ") + name);
+    }
+    const auto before = Snapshot(folder.path());
     struct Case {
         std::string program, arg;
         unsigned long code;
-        std::string out, err;  // how each begins
+        std::string out, err;  // what each holds; "" for nothing
     };
     for (const Case& c : std::vector<Case>{
              {kCli, "--help", 0, "Aufruf: tarnu-system-tool-cli ", ""},
              {kGui, "--help", 0, "Aufruf: tarnu-system-tool ", ""},
              {kGui, "--kompakt", 2, "", "Aufruf: tarnu-system-tool "},
              {kCli, "--version", 0, "TARNU-System-Tool 1.", ""},
+             {kCli, "--compact", 1, "", "DAO ist auf diesem Rechner nicht installiert"},
+             {kGui, "--compact", 1, "", "Es wurde keine Datei ver\xE4ndert."},
          }) {
         const ProgramRun run = Run(c.program, {c.arg});
         EXPECT_EQ(run.exitCode, c.code) << c.program << " " << c.arg;
-        EXPECT_EQ(run.out.substr(0, c.out.size()), c.out) << run.out;
-        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << run.err;
-        EXPECT_EQ(c.out.empty() ? run.out : run.err, "");
+        for (const auto& [got, expected] : {std::pair{run.out, c.out}, {run.err, c.err}}) {
+            EXPECT_TRUE(expected.empty() ? got.empty() : got.find(expected) != std::string::npos)
+                << c.program << " " << c.arg << ": " << got;
+        }
     }
-    EXPECT_TRUE(fs::is_empty(folder.path()));
+    EXPECT_EQ(Snapshot(folder.path()), before);
 }
 
 // In a console window the texts go out as Unicode, so that cmd shows the umlauts whatever its

@@ -67,22 +67,17 @@ class Object : public IDispatch {
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+    // The adapter asks for one name at a time.
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID,
                                             DISPID* ids) override {
-        const auto& members = Members();
-        for (UINT i = 0; i < count; ++i) {
-            const std::string name = Utf8FromWide(names[i]);
-            ids[i] = DISPID_UNKNOWN;
-            for (std::size_t m = 0; m < members.size(); ++m) {
-                if (lstrcmpiA(members[m], name.c_str()) == 0) {
-                    ids[i] = static_cast<DISPID>(m + 1);
-                }
-            }
-            if (ids[i] == DISPID_UNKNOWN) {
-                return DISP_E_UNKNOWNNAME;
+        const auto members = Members();
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            if (lstrcmpiA(members[m], Utf8FromWide(names[0]).c_str()) == 0) {
+                *ids = static_cast<DISPID>(m + 1);
+                return S_OK;
             }
         }
-        return S_OK;
+        return DISP_E_UNKNOWNNAME;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* exception, UINT*) override {

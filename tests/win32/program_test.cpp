@@ -84,6 +84,8 @@ TEST_F(RunningProgram, ButtonsWriteWinesRegistryOrSayDaoIsMissing) {
     EXPECT_NE(text.find(L"DAO ist auf diesem Rechner nicht installiert"), std::wstring::npos);
     EXPECT_NE(::GetDlgItem(box, IDOK), nullptr);
     EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr) << "OK only";
+    // The critical style's icon, in stc1 of Wine's boxes.
+    EXPECT_NE(::SendDlgItemMessageA(box, 0x440, STM_GETICON, 0, 0), 0);
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(Snapshot(folder.path()), before);
     Close();

@@ -22,7 +22,6 @@ HHOOK g_hook = nullptr;
 HWND g_box = nullptr;
 
 // Runs in the box's own message loop, once the box is fully built: reads it, then answers OK.
-// The text and the icon are the controls 0xFFFF and stc1 of every box Wine shows.
 void CALLBACK ReadBox(HWND, UINT, UINT_PTR timer, DWORD) {
     ::KillTimer(nullptr, timer);
     HWND hwnd = std::exchange(g_box, nullptr);
@@ -32,13 +31,7 @@ void CALLBACK ReadBox(HWND, UINT, UINT_PTR timer, DWORD) {
     char title[256] = {}, text[2048] = {};
     ::GetWindowTextA(hwnd, title, sizeof title);
     ::GetDlgItemTextA(hwnd, 0xFFFF, text, sizeof text);
-    const auto icon =
-        reinterpret_cast<HICON>(::SendDlgItemMessageA(hwnd, 0x440, STM_GETICON, 0, 0));
-    using Icon = MessageBoxCatcher::Icon;
-    g_catcher->boxes.push_back({title, text,
-                                icon == ::LoadIconA(nullptr, IDI_HAND)       ? Icon::Critical
-                                : icon == ::LoadIconA(nullptr, IDI_ASTERISK) ? Icon::Information
-                                                                             : Icon::None});
+    g_catcher->boxes.push_back(std::string(title) + ": " + text);
     ::PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
 }
 
@@ -104,14 +97,6 @@ HANDLE Start(const std::string& program, const std::vector<std::string>& args,
 }
 
 }  // namespace
-
-ComScope::ComScope() {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-}
-
-ComScope::~ComScope() {
-    ::CoUninitialize();
-}
 
 MessageBoxCatcher::MessageBoxCatcher() {
     g_catcher = this;

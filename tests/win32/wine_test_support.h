@@ -11,34 +11,29 @@
 #include <utility>
 #include <vector>
 
+#include <windows.h>
+
+#include <objbase.h>
+
 namespace tarnu::test {
 
 // COM for the thread of the test (the folder browser and DAO need it), for the object's life.
-class ComScope {
-  public:
-    ComScope();
-    ~ComScope();
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
+struct ComScope {
+    ComScope() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComScope() { ::CoUninitialize(); }
 };
 
 // Real message boxes, and every other window of class "#32770" of the test's thread, caught
-// through a CBT hook the moment they open: their caption, text and icon are kept, then they are
-// answered with OK.
+// through a CBT hook the moment they open: "caption: text" is kept, then they are answered with
+// OK.
 class MessageBoxCatcher {
   public:
-    enum class Icon { None, Critical, Information };
-    struct Box {
-        std::string title;
-        std::string text;
-        Icon icon = Icon::None;
-    };
     MessageBoxCatcher();
     ~MessageBoxCatcher();
     MessageBoxCatcher(const MessageBoxCatcher&) = delete;
     MessageBoxCatcher& operator=(const MessageBoxCatcher&) = delete;
 
-    std::vector<Box> boxes;
+    std::vector<std::string> boxes;
 };
 
 // A value as the registry holds it now; nullopt when the key or the value is missing. hive is a
