@@ -31,9 +31,6 @@ std::string UnixPath(const std::string& windowsPath) {
     using Convert = char*(CDECL*)(const wchar_t*);
     static const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (!convert) {
-        return "";
-    }
     const std::wstring wide(windowsPath.begin(), windowsPath.end());
     char* unix = convert(wide.c_str());
     const std::string path = unix ? unix : "";
@@ -49,19 +46,15 @@ std::string ShellQuoted(const std::string& text) {
     return out + "'";
 }
 
-// Runs a shell command line on the Unix side and waits for it. Wine hands a Unix program no
-// process to wait for, so the command leaves a mark when it is done.
+// Runs a shell command line (without double quotes) on the Unix side and waits for it. Wine
+// hands a Unix program no process to wait for, so the command leaves a mark when it is done.
 void RunUnix(const std::string& command) {
     char folder[MAX_PATH] = {};
     ::GetTempPathA(sizeof folder, folder);
     const std::string mark = std::string(folder) + "tarnu-unix-done";
     ::DeleteFileA(mark.c_str());
-    const std::string script = command + "; : > " + ShellQuoted(UnixPath(mark));
-    std::string line = "Z:\\bin\\sh -c \"";
-    for (const char c : script) {
-        line += c == '"' ? std::string("\\\"") : std::string(1, c);
-    }
-    line += '"';
+    std::string line =
+        "Z:\\bin\\sh -c \"" + command + "; : > " + ShellQuoted(UnixPath(mark)) + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -72,8 +65,7 @@ void RunUnix(const std::string& command) {
     for (int waited = 0; !FileExists(mark) && waited < 30000; waited += 10) {
         ::Sleep(10);
     }
-    ASSERT_TRUE(FileExists(mark)) << command;
-    ::DeleteFileA(mark.c_str());
+    ASSERT_TRUE(::DeleteFileA(mark.c_str())) << command;
 }
 
 // Where links are involved, the Unix side tells which names are links and where they lead.
@@ -81,17 +73,15 @@ copycases::Tree ReadTree(const std::string& dir, bool links) {
     if (!links) {
         return copycases::ReadTree(dir);
     }
-    copycases::Tree tree;
-    const std::string listing = dir + "\\..\\" + "listing.txt";
+    const std::string listing = dir + "\\..\\listing.txt";
     RunUnix("cd " + ShellQuoted(UnixPath(dir)) + " && find . -mindepth 1 -printf '%y %P %l\\n' > " +
             ShellQuoted(UnixPath(listing)));
     std::istringstream lines(ReadFile(listing));
     ::DeleteFileA(listing.c_str());
+    copycases::Tree tree;
     std::string type, path, target;
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        fields >> type >> path >> target;
-        if (type == "l") {
+    while (lines >> type >> path) {
+        if (type == "l" && lines >> target) {
             tree.push_back(copycases::Link(path, target));
         } else if (type == "d") {
             tree.push_back(copycases::Folder(path));
@@ -101,15 +91,6 @@ copycases::Tree ReadTree(const std::string& dir, bool links) {
     }
     std::sort(tree.begin(), tree.end());
     return tree;
-}
-
-std::string InScratch(const TempDir& dir, const std::string& path) {
-    return path.empty() ? path : dir.path() + "\\" + Native(path);
-}
-
-bool HasLinks(const copycases::Tree& tree) {
-    return std::any_of(tree.begin(), tree.end(),
-                       [](const copycases::Entry& e) { return e.kind == Kind::Link; });
 }
 
 // Hands the request on to the shell and keeps what it answered.
@@ -142,8 +123,13 @@ TEST(WineShellCopyRules, EveryCaseGivesItsStatusAndTree) {
         RecordingMessageBoxes boxes;
         win32::Win32Shell windowsShell(boxes);
         RecordingShell shell(windowsShell);
-        const bool ok =
-            update::ShellCopy(shell, InScratch(dir, c.source), InScratch(dir, c.target));
+        const auto scratch = [&](const std::string& path) {
+            return path.empty() ? path : dir.path() + "\\" + Native(path);
+        };
+        const bool ok = update::ShellCopy(shell, scratch(c.source), scratch(c.target));
+        const bool links =
+            std::any_of(c.setup.begin(), c.setup.end(),
+                        [](const copycases::Entry& e) { return e.kind == Kind::Link; });
 
         const std::uint32_t status = c.wine ? c.wine->status : c.status;
         const bool aborted = c.wine && c.wine->aborted;
@@ -152,11 +138,11 @@ TEST(WineShellCopyRules, EveryCaseGivesItsStatusAndTree) {
         EXPECT_EQ(shell.status, status);
         EXPECT_EQ(shell.aborted, aborted);
         EXPECT_EQ(ok, status == copycases::kOk && !aborted);
-        EXPECT_EQ(ReadTree(dir.path(), HasLinks(c.setup)), expected);
+        EXPECT_EQ(ReadTree(dir.path(), links), expected);
         EXPECT_TRUE(boxes.boxes.empty());
-        EXPECT_TRUE(catcher.boxes.empty()) << catcher.boxes.front().text;
+        EXPECT_TRUE(catcher.boxes.empty()) << catcher.boxes.front();
         catcher.boxes.clear();
-        if (HasLinks(c.setup)) {
+        if (links) {
             // Wine shows links as what they lead to, which a removal from this side would
             // follow.
             RunUnix("rm -rf " + ShellQuoted(UnixPath(dir.path())) + "/*");

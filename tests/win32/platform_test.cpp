@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/win32/text.h"
+#include "platform/win32/win32_copy_survey.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_shell.h"
@@ -26,50 +27,48 @@ namespace {
 using namespace std::string_literals;
 constexpr reg::HKEY kUser = reg::HKeyCurrentUser;
 
-std::string Dword(std::uint32_t v) {
-    return std::string(reinterpret_cast<const char*>(&v), 4);
-}
-
-TEST(WineRegistry, ModuleStoresEachTypeInWinesRegistry) {
-    ScratchKey scratch("modul");
+// Strings reach the registry in the code page, NULs and all; a name or text the code page
+// cannot carry is refused, not written as its look-alike or as "?".
+TEST(WineRegistry, ValuesReachWinesRegistryInTheCodePage) {
+    const std::string key = "Software\\TarnuTest\\" + std::to_string(::GetCurrentProcessId());
+    DeleteKeyTree(kUser, key);
     win32::Win32Registry registry;
+    const std::uint32_t number = 0x12345678;
+    const std::string dword(reinterpret_cast<const char*>(&number), 4);
     struct Case {
         Variant value;
         VbBoolean lineBreaks;
-        std::optional<StoredValue> stored;
+        StoredValue stored;
     };
-    const std::vector<Case> cases = {
-        {Variant::I4(0x12345678), VbTrue, StoredValue{REG_DWORD, Dword(0x12345678)}},
-        {Variant::Bstr("x\r\ny"), VbTrue, StoredValue{REG_MULTI_SZ, "x\0y\0\0"s}},
-        {Variant::Bstr("x\r\ny"), VbFalse, StoredValue{REG_SZ, "x\r\ny\0"s}},
-        // In the code page: one byte per letter.
-        {Variant::Bstr("Größe"), VbTrue,
-         StoredValue{REG_SZ,
-                     "Gr\xF6\xDF"
-                     "e\0"s}},
-    };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const std::string key = scratch.path() + "\\k" + std::to_string(i) + "\\tief";
-        EXPECT_EQ(Modul_reg::SetRegValue(registry, kUser, key, "v", cases[i].value,
-                                         cases[i].lineBreaks, VbTrue),
+    for (const Case& c : std::vector<Case>{
+             {Variant::I4(0x12345678), VbTrue, {REG_DWORD, dword}},
+             {Variant::Bstr("x\r\ny"), VbTrue, {REG_MULTI_SZ, "x\0y\0\0"s}},
+             {Variant::Bstr("Größe"), VbFalse, {REG_SZ, "Gr\xF6\xDF"s + "e\0"s}},
+         }) {
+        EXPECT_EQ(Modul_reg::SetRegValue(registry, kUser, key + "\\tief", "v", c.value,
+                                         c.lineBreaks, VbTrue),
                   0);
-        EXPECT_EQ(ReadValue(kUser, key, "v"), cases[i].stored) << i;
+        EXPECT_EQ(ReadValue(kUser, key + "\\tief", "v"), c.stored);
     }
-    EXPECT_EQ(Modul_reg::RegKeyExists(registry, kUser, scratch.path() + "\\fehlt"),
-              ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Modul_reg::CreateRegKey(registry, kUser, scratch.path() + "\\neu"), 1);
-    EXPECT_EQ(Modul_reg::CreateRegKey(registry, kUser, scratch.path() + "\\NEU"), 2);
-    // A name the code page cannot carry is refused, not written as its look-alike or as "?".
-    reg::HKEY key = 0;
-    ASSERT_EQ(registry.RegOpenKeyExA(kUser, scratch.path(), 0, KEY_ALL_ACCESS, &key), 0);
-    const std::uint8_t one[4] = {1};
-    EXPECT_EQ(registry.RegSetValueExA(key, "\xCE\xA9", 0, REG_DWORD, one, 4),
+    EXPECT_EQ(Modul_reg::CreateRegKey(registry, kUser, key + "\\TIEF"), 2);
+    reg::HKEY handle = 0;
+    ASSERT_EQ(registry.RegOpenKeyExA(kUser, key, 0, KEY_ALL_ACCESS, &handle), 0);
+    const std::uint8_t omega[] = "\xCE\xA9";
+    for (const reg::DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ}) {
+        EXPECT_EQ(registry.RegSetValueExA(handle, "v", 0, type, omega, 3),
+                  ERROR_NO_UNICODE_TRANSLATION);
+    }
+    EXPECT_EQ(registry.RegSetValueExA(handle, "\xCE\xA9", 0, REG_DWORD, omega, 3),
               ERROR_NO_UNICODE_TRANSLATION);
-    registry.RegCloseKey(key);
-    for (const char* lookAlike : {"O", "?"}) {
-        EXPECT_FALSE(ReadValue(kUser, scratch.path(), lookAlike)) << lookAlike;
+    EXPECT_EQ(registry.RegSetValueExA(handle, "leer", 0, REG_SZ, nullptr, 0), 0);
+    EXPECT_EQ(registry.RegSetValueExA(handle, "leer", 0, REG_SZ, nullptr, 1), ERROR_NOACCESS);
+    registry.RegCloseKey(handle);
+    EXPECT_EQ(ReadValue(kUser, key, "leer"), (StoredValue{REG_SZ, ""}));
+    for (const char* lookAlike : {"v", "O", "?"}) {
+        EXPECT_FALSE(ReadValue(kUser, key, lookAlike)) << lookAlike;
     }
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
+    DeleteKeyTree(kUser, key);
 }
 
 // Windows refuses WC_NO_BEST_FIT_CHARS and a default-character report for UTF-8, as documented
@@ -139,27 +138,22 @@ TEST(WineText, ConversionInEachCodePageKeepsNulsAndRefusesWhatItCannotCarry) {
     EXPECT_FALSE(win32::LostCharacters("\\\\?\\C:\\ab"));
 }
 
-TEST(WineFiles, QueryDeleteRenameAndReplaceOnRealFiles) {
+// The old file stays under its backup name until the new one has its name. Refused, with both
+// files as they were: a read-only database, one held open without delete sharing as Jet holds
+// it, and a backup an earlier replace left, maybe all of a database.
+TEST(WineFiles, ReplaceKeepsBothFilesWhenRefused) {
     TempDir dir;
     win32::Win32FileServices files;
-    WriteFile(dir.file("KDL.mdb"), "alt");
+    const std::string db = dir.file("KDL.mdb"), copy = dir.file("copy.mdb");
+    const std::string backup = ReplaceBackupName(db);
+    EXPECT_EQ(backup, db + ".Sicherung");
+    WriteFile(db, "alt");
     WriteFile(dir.file("neu.mdb"), "neu");
-    EXPECT_EQ(files.Dir(dir.file("KDL.mdb")), "KDL.mdb");
-    EXPECT_EQ(files.Dir(dir.file("fehlt.mdb")), "");
-    EXPECT_EQ(files.Dir(dir.path()), "");
-    // A wildcard would let the query find another file than the one named.
-    EXPECT_THROW(files.Dir(dir.file("K?L.mdb")), Error);
-
-    const std::string db = dir.file("KDL.mdb"), backup = ReplaceBackupName(db);
-    files.SyncFile(dir.file("neu.mdb"));
     files.ReplaceFile(dir.file("neu.mdb"), db);
+    EXPECT_EQ(FolderContents(dir.path()), std::vector<std::string>{"KDL.mdb"});
     EXPECT_EQ(ReadFile(db), "neu");
-    EXPECT_FALSE(FileExists(dir.file("neu.mdb")));
-    EXPECT_FALSE(FileExists(backup)) << "the old file's backup goes once the new one is in place";
 
-    // Refused, with both files as they were: a read-only database, one held open without delete
-    // sharing as Jet holds it, and a backup an earlier replace left, maybe all of a database.
-    WriteFile(dir.file("copy.mdb"), "copy");
+    WriteFile(copy, "copy");
     const auto readOnly = [&](DWORD attributes) { ::SetFileAttributesA(db.c_str(), attributes); };
     struct Case {
         std::function<HANDLE()> before;
@@ -179,78 +173,114 @@ TEST(WineFiles, QueryDeleteRenameAndReplaceOnRealFiles) {
               err::FileAlreadyExists, "alt"},
          }) {
         HANDLE held = c.before();
-        EXPECT_EQ(ErrorOf([&] { files.ReplaceFile(dir.file("copy.mdb"), db); }), c.error);
+        EXPECT_EQ(ErrorOf([&] { files.ReplaceFile(copy, db); }), c.error);
         ::CloseHandle(held);
         readOnly(FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(ReadFile(db), "neu");
-        EXPECT_EQ(ReadFile(dir.file("copy.mdb")), "copy");
+        EXPECT_EQ(ReadFile(copy), "copy");
         EXPECT_EQ(FileExists(backup) ? ReadFile(backup) : "", c.backupAfter);
     }
-    ::DeleteFileA(backup.c_str());
-
     // The fallback for file systems that cannot replace.
-    win32::MoveIntoPlace(dir.file("copy.mdb"), db);
-    EXPECT_EQ(ReadFile(dir.file("KDL.mdb")), "copy");
-
-    // Renaming never replaces; deleting a missing file is an error.
-    WriteFile(dir.file("b.mdb"), "b");
-    EXPECT_EQ(ErrorOf([&] { files.Name(dir.file("b.mdb"), dir.file("KDL.mdb")); }),
-              err::FileAlreadyExists);
-    files.Kill(dir.file("b.mdb"));
-    EXPECT_EQ(ErrorOf([&] { files.Kill(dir.file("b.mdb")); }), err::FileNotFound);
-
-    ScopedCurrentDir cd(dir.path());
-    EXPECT_EQ(files.CurDir(), dir.path());
-    const LocalDateTime now = files.Now();
-    EXPECT_GE(now.year, 2020);
-    const ui::AppObject app = win32::AppObjectOfThisProgram();
-    EXPECT_EQ(app.Path + "\\" + app.EXEName + ".exe", ThisProgram());
+    ::DeleteFileA(backup.c_str());
+    win32::MoveIntoPlace(copy, db);
+    EXPECT_EQ(FolderContents(dir.path()), std::vector<std::string>{"KDL.mdb"});
+    EXPECT_EQ(ReadFile(db), "copy");
 }
 
-TEST(WineFiles, ListingSizesFolderChangesAndRemovalOfUnusedFiles) {
+TEST(WineFiles, QueriesListingsAndRemovalOfUnusedFiles) {
     TempDir dir;
     win32::Win32FileServices files;
     WriteFile(dir.file("01012024120000Dummy.mdb"), "alt");
     WriteFile(dir.file("offen.mdb"), "offen");
-    WriteFile(dir.file("leer"), "");
     ASSERT_TRUE(::CreateDirectoryA(dir.file("ordner.mdb").c_str(), nullptr));
-
+    EXPECT_EQ(files.Dir(dir.file("offen.mdb")), "offen.mdb");
+    for (const std::string& none : {dir.file("fehlt.mdb"), dir.path(), dir.file("ordner.mdb")}) {
+        EXPECT_EQ(files.Dir(none), "") << none;
+    }
+    // A wildcard would let the query find another file than the one named.
+    EXPECT_THROW(files.Dir(dir.file("o?fen.mdb")), Error);
     for (const std::string& folder : {dir.path(), dir.path() + "\\"}) {
         auto names = files.ListFiles(folder);
         std::sort(names.begin(), names.end());
-        EXPECT_EQ(names,
-                  (std::vector<std::string>{"01012024120000Dummy.mdb", "leer", "offen.mdb"}));
+        EXPECT_EQ(names, (std::vector<std::string>{"01012024120000Dummy.mdb", "offen.mdb"}));
     }
-    EXPECT_TRUE(files.ListFiles(dir.file("fehlt")).empty());
     EXPECT_TRUE(files.ListFiles(dir.file("*")).empty());
-
     EXPECT_EQ(files.FileLen(dir.file("offen.mdb")), 5);
-    EXPECT_EQ(files.FileLen(dir.file("leer")), 0);
-    EXPECT_EQ(ErrorOf([&] { files.FileLen(dir.file("fehlt.mdb")); }), err::FileNotFound);
-    EXPECT_EQ(ErrorOf([&] { files.FileLen(dir.file("ordner.mdb")); }), err::FileNotFound);
+    for (const char* none : {"fehlt.mdb", "ordner.mdb"}) {
+        EXPECT_EQ(ErrorOf([&] { files.FileLen(dir.file(none)); }), err::FileNotFound) << none;
+    }
 
     // A file someone holds open, as Jet holds a database, stays; so does a folder.
     HANDLE held =
         ::CreateFileA(dir.file("offen.mdb").c_str(), GENERIC_READ | GENERIC_WRITE,
                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(files.RemoveUnused(dir.file("offen.mdb")));
-    EXPECT_FALSE(files.RemoveUnused(dir.file("ordner.mdb")));
-    EXPECT_FALSE(files.RemoveUnused(dir.file("fehlt.mdb")));
-    EXPECT_FALSE(files.RemoveUnused(dir.file("*.mdb")));
+    for (const char* kept : {"offen.mdb", "ordner.mdb", "fehlt.mdb", "*.mdb"}) {
+        EXPECT_FALSE(files.RemoveUnused(dir.file(kept))) << kept;
+    }
     EXPECT_TRUE(files.RemoveUnused(dir.file("01012024120000Dummy.mdb")));
-    EXPECT_TRUE(FileExists(dir.file("offen.mdb")));
     ::CloseHandle(held);
     EXPECT_TRUE(files.RemoveUnused(dir.file("offen.mdb")));
-    EXPECT_FALSE(FileExists(dir.file("offen.mdb")));
-    EXPECT_FALSE(FileExists(dir.file("01012024120000Dummy.mdb")));
+    EXPECT_EQ(FolderContents(dir.path()), std::vector<std::string>{"ordner.mdb"});
 
-    ScopedCurrentDir back(files.CurDir());
-    files.ChDir(dir.file("ordner.mdb"));
-    EXPECT_EQ(files.CurDir(), dir.file("ordner.mdb"));
-    EXPECT_EQ(ErrorOf([&] { files.ChDir(dir.file("fehlt")); }), err::PathNotFound);
-    EXPECT_EQ(ErrorOf([&] { files.ChDir(dir.file("leer")); }), err::PathNotFound);
-    EXPECT_EQ(files.CurDir(), dir.file("ordner.mdb")) << "a failed change stays where it was";
+    // Renaming never replaces.
+    WriteFile(dir.file("a"), "a");
+    EXPECT_EQ(ErrorOf([&] { files.Name(dir.file("a"), dir.file("ordner.mdb")); }),
+              err::FileAlreadyExists);
+}
+
+// What the update looks at before it copies: where each file would land, the file it would
+// replace and whether that is in use or is this very program, and the room on the target's
+// drive, of its nearest folder that is there.
+TEST(WineCopySurvey, FilesWhatTheyReplaceAndTheRoomOfTheTarget) {
+    TempDir dir;
+    for (const char* folder : {"quelle", "quelle\\sub", "ziel", "prog"}) {
+        ASSERT_TRUE(::CreateDirectoryA(dir.file(folder).c_str(), nullptr));
+    }
+    WriteFile(dir.file("quelle\\a.mde"), "neu");
+    WriteFile(dir.file("quelle\\sub\\b.txt"), "b");
+    WriteFile(dir.file("ziel\\a.mde"), "alt!!");
+    WriteFile(dir.file("prog\\win32_platform_test.exe"), "neu");
+    const std::string bin = BuiltProgram(""), self = bin + "win32_platform_test.exe";
+    const std::string selfSize = std::to_string(std::filesystem::file_size(self));
+    const std::string z = dir.file("ziel\\");
+    const HANDLE held =
+        ::CreateFileA((z + "a.mde").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    struct Case {
+        std::string source, target, folder;
+        std::vector<std::string> files;  // sorted; empty for no source
+    };
+    for (const Case& c : std::vector<Case>{
+             {"quelle\\*",
+              dir.file("ziel"),
+              dir.file("ziel"),
+              {z + "a.mde 3 replaces 5 in use", z + "sub\\b.txt 1"}},
+             {"quelle\\a.mde", z, z, {z + "a.mde 3 replaces 5 in use"}},
+             {"quelle\\a.mde", z + "neu\\x.mde", z + "neu\\", {z + "neu\\x.mde 3"}},
+             {"prog\\win32_platform_test.exe",
+              bin.substr(0, bin.size() - 1),
+              bin.substr(0, bin.size() - 1),
+              {self + " 3 replaces " + selfSize + " this program"}},
+             {"fehlt\\*", z, z, {}},
+         }) {
+        const CopySurvey survey = win32::Win32CopySurvey().SurveyCopy(dir.file(c.source), c.target);
+        std::vector<std::string> files;
+        for (const SurveyedFile& f : survey.files) {
+            files.push_back(f.path + " " + std::to_string(f.size) +
+                            (f.replaces ? " replaces " + std::to_string(f.replacedSize) : "") +
+                            (f.use == FileUse::InUse            ? " in use"
+                             : f.use == FileUse::RunningProgram ? " this program"
+                                                                : ""));
+        }
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, c.files) << c.source;
+        EXPECT_EQ(survey.outcome,
+                  c.files.empty() ? SurveyOutcome::NoSource : SurveyOutcome::Surveyed);
+        EXPECT_EQ(survey.folder, c.folder) << c.source;
+        EXPECT_TRUE(c.files.empty() || (survey.freeBytes > 0 && survey.freeBytes < UINT64_MAX))
+            << c.source;
+    }
+    ::CloseHandle(held);
 }
 
 // The shared copy cases cover what the shell does; a name the code page lacks must never reach

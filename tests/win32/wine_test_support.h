@@ -1,7 +1,7 @@
 #pragma once
 
 // What the tests of the Windows build share: COM on the test's thread, message boxes caught as
-// they open, a registry key of the test's own, and Windows paths of temporary files.
+// they open, registry values and keys, and the programs of this build started as a user would.
 
 #include <cstdint>
 #include <filesystem>
@@ -11,51 +11,33 @@
 #include <utility>
 #include <vector>
 
+#include <windows.h>
+
+#include <objbase.h>
+
 namespace tarnu::test {
 
 // COM for the thread of the test (the folder browser and DAO need it), for the object's life.
-class ComScope {
-  public:
-    ComScope();
-    ~ComScope();
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
+struct ComScope {
+    ComScope() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComScope() { ::CoUninitialize(); }
 };
 
-// Real message boxes, caught through a CBT hook the moment they open: their caption, text,
-// icon and buttons are kept, then they are answered with OK. Also catches the standard message
-// boxes of the dialogs' own windows of class "#32770" that carry a static text.
+// Real message boxes, and every other window of class "#32770" of the test's thread, caught
+// through a CBT hook the moment they open: "caption: text" is kept, then they are answered with
+// OK.
 class MessageBoxCatcher {
   public:
-    enum class Icon { None, Critical, Information, Other };
-    struct Box {
-        std::string title;
-        std::string text;
-        Icon icon = Icon::None;
-        int buttons = 0;  // push buttons in the box
-    };
     MessageBoxCatcher();
     ~MessageBoxCatcher();
     MessageBoxCatcher(const MessageBoxCatcher&) = delete;
     MessageBoxCatcher& operator=(const MessageBoxCatcher&) = delete;
 
-    std::vector<Box> boxes;
+    std::vector<std::string> boxes;
 };
 
-// A key under HKEY_CURRENT_USER\Software\TarnuTest that only this object uses; removed at the end.
-class ScratchKey {
-  public:
-    explicit ScratchKey(const std::string& name);
-    ~ScratchKey();
-    ScratchKey(const ScratchKey&) = delete;
-    ScratchKey& operator=(const ScratchKey&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
-// A value as the registry holds it now; nullopt when the key or the value is missing.
+// A value as the registry holds it now; nullopt when the key or the value is missing. hive is a
+// root key's number, as the registry module has it.
 struct StoredValue {
     std::uint32_t type = 0;
     std::string bytes;
@@ -74,8 +56,6 @@ void ExpectSecurityValuesWritten();
 std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> Snapshot(
     const std::string& dir);
 
-// The full path of the running test program.
-std::string ThisProgram();
 // The full path of another program of this build, which lies beside the tests.
 std::string BuiltProgram(const std::string& fileName);
 
@@ -84,11 +64,10 @@ struct ProgramRun {
     unsigned long exitCode = 0;
     std::string out;
     std::string err;
-    bool timedOut = false;
 };
-// Starts program with args (each quoted for it), its standard output and error going to files,
-// with the variables of env set for it alone, and waits for its end. A program still running
-// after timeoutMs is ended and reported as timed out.
+// Starts program with args (each put in quotes as it is: none may hold a quote or end in a
+// backslash), its standard output and error going to files, with the variables of env set for
+// it alone, and waits at most timeoutMs for its end.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::vector<std::pair<std::string, std::string>>& env = {},
                       unsigned long timeoutMs = 60000);
