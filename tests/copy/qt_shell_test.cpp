@@ -35,9 +35,10 @@ SHFILEOPSTRUCTA CopyRequest(const std::string& from, const std::string& to) {
     return request;
 }
 
-// A copy that reports one file and then runs until it is cancelled (at most a few seconds).
+// A copy that has written every byte and then runs, as while its files take their names and
+// reach the disk, until it is cancelled (at most a few seconds).
 int SlowCopy(SHFILEOPSTRUCTA& request, posix::CopyObserver& observer) {
-    observer.Progress({"/quelle/Programm.mde", 1 << 20, 4 << 20, 0, 1});
+    observer.Progress({"/quelle/Programm.mde", 4 << 20, 4 << 20, 1, 1});
     for (int i = 0; i < 2000 && !observer.CancelRequested(); ++i) {
         std::this_thread::sleep_for(5ms);
     }
@@ -57,6 +58,7 @@ TEST(QtShell, ProgressDialogIsTheOneLiveControlAndCancelsTheCopy) {
         QTest::mouseClick(&other, Qt::LeftButton);  // before the dialog too: no input
         if (QProgressDialog* dialog = VisibleProgress()) {
             poll.stop();
+            EXPECT_EQ(dialog->value(), dialog->maximum()) << "a full bar stays full";
             QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
         }
     });
