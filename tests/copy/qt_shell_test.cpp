@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <new>
 #include <thread>
 
 #include "platform/linux/qt/qt_shell.h"
@@ -84,6 +85,14 @@ TEST(QtShell, RealCopyReportsFailuresInItsOwnBox) {
     EXPECT_EQ(boxes.boxes[0].style, ui::vbCritical);
     EXPECT_EQ(boxes.boxes[0].title, qt::kCopyErrorTitle);
     EXPECT_NE(boxes.boxes[0].text.find("fehlt.txt"), std::string::npos) << boxes.boxes[0].text;
+
+    // A copy that could not even start (out of memory, say) says so rather than a bare status.
+    qt::QtShell broken(
+        boxes, [](SHFILEOPSTRUCTA&, posix::CopyObserver&) -> int { throw std::bad_alloc(); });
+    EXPECT_EQ(broken.SHFileOperationA(request), status::kDestination);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_NE(boxes.boxes[1].text.find("konnte nicht ausgeführt werden"), std::string::npos)
+        << boxes.boxes[1].text;
 }
 
 }  // namespace
