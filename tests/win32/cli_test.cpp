@@ -123,18 +123,10 @@ TEST(ConsoleOutput, UmlautsReachTheConsoleAndRedirectionsInTheConsolesCodePage) 
     ASSERT_NE(screen, INVALID_HANDLE_VALUE);
     CONSOLE_SCREEN_BUFFER_INFO info{};
     ASSERT_TRUE(::GetConsoleScreenBufferInfo(screen, &info));
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = screen;
-    startup.hStdError = screen;
-    PROCESS_INFORMATION process{};
-    std::string line = "\"" + BuiltProgram(kCli) + "\" --help";
-    ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                 &startup, &process));
-    ASSERT_EQ(::WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    const HANDLE process = StartProgram(BuiltProgram(kCli), {"--help"}, {}, screen, screen);
+    ASSERT_NE(process, nullptr);
+    ASSERT_EQ(::WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
+    ::CloseHandle(process);
     // The usage's first lines, wrapped at the width of the console.
     std::wstring shown(static_cast<std::size_t>(info.dwSize.X) * 12, L'\0');
     DWORD read = 0;

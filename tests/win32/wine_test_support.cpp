@@ -68,9 +68,12 @@ std::string ReadAll(HANDLE file) {
     return bytes;
 }
 
+}  // namespace
+
 // The variables are the tests' own, which nobody else sets: they go again once it started.
-HANDLE Start(const std::string& program, const std::vector<std::string>& args,
-             const std::vector<std::pair<std::string, std::string>>& env, HANDLE out, HANDLE err) {
+void* StartProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::vector<std::pair<std::string, std::string>>& env, void* out,
+                   void* err) {
     std::string line = "\"" + program + "\"";
     for (const std::string& arg : args) {
         line += " \"" + arg + "\"";
@@ -95,8 +98,6 @@ HANDLE Start(const std::string& program, const std::vector<std::string>& args,
     ::CloseHandle(process.hThread);
     return process.hProcess;
 }
-
-}  // namespace
 
 MessageBoxCatcher::MessageBoxCatcher() {
     g_catcher = this;
@@ -171,13 +172,13 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
                              std::to_string(++counter);
     HANDLE out = InheritableFile(base + ".out");
     HANDLE err = InheritableFile(base + ".err");
-    const unsigned long code = EndProgram(Start(program, args, env, out, err), timeoutMs);
+    const unsigned long code = EndProgram(StartProgram(program, args, env, out, err), timeoutMs);
     return {code, ReadAll(out), ReadAll(err)};
 }
 
 void* StartProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::vector<std::pair<std::string, std::string>>& env) {
-    return Start(program, args, env, nullptr, nullptr);
+    return StartProgram(program, args, env, nullptr, nullptr);
 }
 
 unsigned long EndProgram(void* process, unsigned long timeoutMs) {

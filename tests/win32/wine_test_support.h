@@ -75,6 +75,10 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 // drives its windows. Ended and closed with EndProgram.
 void* StartProgram(const std::string& program, const std::vector<std::string>& args,
                    const std::vector<std::pair<std::string, std::string>>& env = {});
+// As StartProgram, with out and err as the program's standard output and error.
+void* StartProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::vector<std::pair<std::string, std::string>>& env, void* out,
+                   void* err);
 // Waits at most timeoutMs for the program's end and gives its exit status; a program still
 // running then is ended with status 999.
 unsigned long EndProgram(void* process, unsigned long timeoutMs);
